@@ -183,6 +183,17 @@ extern "C" HRESULT WINAPI RestartClient(DWORD cbInput, BYTE *pInput,
     BOOL forced;
     PROCESS_INFORMATION process;
     WCHAR commandLine[] = CLIENT_RESTART_SWITCH;
+#ifdef UNDER_CE
+    // Windows CE takes no startup record.
+    STARTUPINFOW *startup = NULL;
+#else
+    // Desktop Windows requires one; an empty record asks for nothing.
+    STARTUPINFOW startupRecord;
+    STARTUPINFOW *startup = &startupRecord;
+
+    ZeroMemory(&startupRecord, sizeof(startupRecord));
+    startupRecord.cb = sizeof(startupRecord);
+#endif
 
     (void)pStream;
     if (ResolveClientPath()) {
@@ -193,7 +204,7 @@ extern "C" HRESULT WINAPI RestartClient(DWORD cbInput, BYTE *pInput,
         } else {
             ZeroMemory(&process, sizeof(process));
             if (CreateProcessW(g_clientPath, commandLine, NULL, NULL, FALSE,
-                               0, NULL, NULL, NULL, &process)) {
+                               0, NULL, NULL, startup, &process)) {
                 // Nothing waits for the client; its handles are not needed.
                 CloseHandle(process.hThread);
                 CloseHandle(process.hProcess);
