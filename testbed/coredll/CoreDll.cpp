@@ -1,6 +1,10 @@
 // Desktop stand-in for the Windows CE core library's hook functions: passes
-// them on to user32, translating the CE hook type numbers that differ.
+// them on to user32, translating the CE hook type numbers that differ. It also
+// counts the hooks it has installed and not yet removed, so tests can see a
+// hook left behind, which Wine would otherwise hide.
 #include <windows.h>
+
+static LONG g_liveHooks = 0;
 
 // WH_KEYBOARD_LL is 20 on Windows CE and 13 on desktop Windows.
 static int DesktopHookType(int ceType)
@@ -10,15 +14,27 @@ static int DesktopHookType(int ceType)
 
 extern "C" HHOOK WINAPI CoreSetWindowsHookExW(int type, HOOKPROC proc, HINSTANCE module, DWORD thread)
 {
-    return SetWindowsHookExW(DesktopHookType(type), proc, module, thread);
+    HHOOK hook = SetWindowsHookExW(DesktopHookType(type), proc, module, thread);
+    if (hook != nullptr)
+        InterlockedIncrement(&g_liveHooks);
+    return hook;
 }
 
 extern "C" BOOL WINAPI CoreUnhookWindowsHookEx(HHOOK hook)
 {
-    return UnhookWindowsHookEx(hook);
+    BOOL removed = UnhookWindowsHookEx(hook);
+    if (removed)
+        InterlockedDecrement(&g_liveHooks);
+    return removed;
 }
 
 extern "C" LRESULT WINAPI CoreCallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam)
 {
     return CallNextHookEx(hook, code, wParam, lParam);
+}
+
+// Testbed only: hooks installed through this library and still in place.
+extern "C" LONG WINAPI TestbedLiveHooks()
+{
+    return g_liveHooks;
 }
