@@ -1,7 +1,8 @@
 // Desktop stand-in for the Windows CE core library's hook functions: passes
 // them on to user32, translating the CE hook type numbers that differ. It also
 // counts the hooks it has installed and not yet removed, so tests can see a
-// hook left behind, which Wine would otherwise hide.
+// hook left behind, which Wine would otherwise hide, and refuses every hook
+// while COREDLL_REFUSE_HOOKS is set, so tests can see a failed install.
 #include <windows.h>
 
 static LONG g_liveHooks = 0;
@@ -14,6 +15,10 @@ static int DesktopHookType(int ceType)
 
 extern "C" HHOOK WINAPI CoreSetWindowsHookExW(int type, HOOKPROC proc, HINSTANCE module, DWORD thread)
 {
+    if (GetEnvironmentVariableW(L"COREDLL_REFUSE_HOOKS", nullptr, 0) > 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     HHOOK hook = SetWindowsHookExW(DesktopHookType(type), proc, module, thread);
     if (hook != nullptr)
         InterlockedIncrement(&g_liveHooks);
