@@ -51,12 +51,11 @@ static const DWORD g_suppressedKeys[] = {
 
 // A value counts only as a zero-terminated, non-empty string that leaves
 // room for the program name; anything else would be cut or read past its end.
-static BOOL IsUsableInstallDir(DWORD type, DWORD size)
+static BOOL IsUsableInstallDir(DWORD size)
 {
     DWORD chars = size / sizeof(WCHAR);
     DWORD i;
 
-    (void)type; // the value type is not examined, as the installer may vary it
     for (i = 0; i < chars; ++i) {
         if (g_installDir[i] == L'\0')
             break;
@@ -70,7 +69,6 @@ static BOOL IsUsableInstallDir(DWORD type, DWORD size)
 static BOOL ResolveClientPath(void)
 {
     HKEY key = NULL;
-    DWORD type = 0;
     DWORD size = sizeof(g_installDir);
 
     if (g_installed)
@@ -78,9 +76,10 @@ static BOOL ResolveClientPath(void)
 
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CLIENT_INSTALL_KEY, 0, KEY_READ,
                       &key) == ERROR_SUCCESS) {
-        if (RegQueryValueExW(key, CLIENT_INSTALL_DIR_VALUE, NULL, &type,
+        // The value type is not examined: only the characters count.
+        if (RegQueryValueExW(key, CLIENT_INSTALL_DIR_VALUE, NULL, NULL,
                              (BYTE *)g_installDir, &size) != ERROR_SUCCESS
-            || !IsUsableInstallDir(type, size)) {
+            || !IsUsableInstallDir(size)) {
             g_installDir[0] = L'\0';
         }
         RegCloseKey(key);
