@@ -8,6 +8,8 @@
 //   console:<s>    s to a console of its own (CONOUT$), not to its handles
 //   stdin          reads standard input to its end, then prints "stdin:<n>\r\n"
 //   sleep:<ms>     pauses
+//   spin:<ms>      keeps a processor busy
+//   pid            prints "pid:<its process id>\r\n"
 //   startup        prints "flags=0x<hex> show=<n>\r\n" from its startup record
 //   cmdline        prints its command line and "\r\n"
 //   spawn:<a,b,..> starts itself again with arguments a b .., handing on its
@@ -183,6 +185,15 @@ bool RunStep(const std::wstring &step)
         Sleep(static_cast<DWORD>(Number(value)));
         return true;
     }
+    if (StartsWith(step, L"spin:", &value)) {
+        DWORD begin = GetTickCount();
+        volatile unsigned long counter = 0;
+        while (GetTickCount() - begin < Number(value))
+            ++counter;
+        return true;
+    }
+    if (step == L"pid")
+        return WriteText(out, "pid:" + std::to_string(GetCurrentProcessId()) + "\r\n");
     if (step == L"startup") {
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
