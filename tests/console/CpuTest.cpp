@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "Pl3Folder.h"
 #include "TestSupport.h"
 
 namespace {
@@ -77,12 +78,11 @@ long CpuMs(DWORD linuxPid)
     return (utime + stime) * 10;
 }
 
-class LauncherCpu : public ::testing::Test {
+class LauncherCpu : public Pl3Folder {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(tb::CopyBinary(L"pl3.com", dir.Join(L"pl3.com")));
-        ASSERT_TRUE(tb::CopyBinary(L"twin.exe", dir.Join(L"pl3.exe")));
+        Pl3Folder::SetUp();
         std::wstring path = dir.path();
         folderTail = "\\" + tb::Narrow(path.substr(path.find_last_of(L'\\') + 1)) + "\\";
     }
@@ -106,14 +106,13 @@ protected:
         return before < 0 || after < 0 ? -1 : after - before;
     }
 
-    tb::TempDir dir;
     std::string folderTail;
 };
 
 TEST_F(LauncherCpu, StaysIdleWhileTheTwinIsSilent)
 {
     // First make sure the reading sees a busy process as busy.
-    tb::Process spinning = tb::StartProcess(L"\"" + dir.Join(L"pl3.com") + L"\" spin:2500");
+    tb::Process spinning = tb::StartProcess(L"\"" + Launcher() + L"\" spin:2500");
     ASSERT_TRUE(spinning.started());
     DWORD elapsed = 0;
     long busy = CpuOver("pl3.exe", 1500, &elapsed);
@@ -122,7 +121,7 @@ TEST_F(LauncherCpu, StaysIdleWhileTheTwinIsSilent)
     EXPECT_GT(busy, static_cast<long>(elapsed) / 4)
         << "a spinning twin read as " << busy << " ms in " << elapsed << " ms";
 
-    tb::Process silent = tb::StartProcess(L"\"" + dir.Join(L"pl3.com") + L"\" sleep:4000");
+    tb::Process silent = tb::StartProcess(L"\"" + Launcher() + L"\" sleep:4000");
     ASSERT_TRUE(silent.started());
     long idle = CpuOver("pl3.com", 3000, &elapsed);
     ASSERT_TRUE(silent.Wait(10000));

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "Pl3Folder.h"
 #include "TestSupport.h"
 
 namespace {
@@ -18,12 +19,11 @@ struct Outcome {
     DWORD twinId = 0;
 };
 
-class Interrupt : public ::testing::Test {
+class Interrupt : public Pl3Folder {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(tb::CopyBinary(L"pl3.com", dir.Join(L"pl3.com")));
-        ASSERT_TRUE(tb::CopyBinary(L"twin.exe", dir.Join(L"pl3.exe")));
+        Pl3Folder::SetUp();
         ASSERT_TRUE(tb::CopyBinary(L"ctrl-helper.exe", dir.Join(L"ctrl-helper.exe")));
     }
 
@@ -33,7 +33,7 @@ protected:
     {
         std::wstring report = dir.Join(L"report.txt");
         std::wstring line = L"\"" + dir.Join(L"ctrl-helper.exe") + L"\" \"" + report + L"\" " +
-                            event + L" \"" + dir.Join(L"pl3.com") + L"\" pid line:ready sleep:20000";
+                            event + L" \"" + Launcher() + L"\" pid line:ready sleep:20000";
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION helper = {};
@@ -71,25 +71,13 @@ protected:
         return true;
     }
 
-    static bool IsRunning(DWORD processId)
-    {
-        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-        if (process == nullptr)
-            return false;
-        bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-        CloseHandle(process);
-        return running;
-    }
-
-    void ExpectInterrupted(const Outcome &outcome)
+    static void ExpectInterrupted(const Outcome &outcome)
     {
         EXPECT_EQ("0xC000013A", outcome.exit);
         EXPECT_NE(std::string::npos, outcome.output.find("ready\r\n")) << outcome.output;
         ASSERT_NE(0u, outcome.twinId) << outcome.output;
         EXPECT_FALSE(IsRunning(outcome.twinId)) << "the hidden twin was left running";
     }
-
-    tb::TempDir dir;
 };
 
 TEST_F(Interrupt, CtrlCEndsTheHiddenTwinAndTheLauncher)

@@ -5,12 +5,10 @@
 
 #include <windows.h>
 
-#include <cstdio>
-#include <iostream>
 #include <random>
-#include <sstream>
 #include <string>
 
+#include "Pl3Folder.h"
 #include "TestSupport.h"
 
 namespace {
@@ -31,26 +29,8 @@ DWORD NumberAfter(const std::string &output, const std::string &key)
     return at == std::string::npos ? 0 : std::stoul(output.substr(at + key.size() + 1));
 }
 
-bool IsRunning(DWORD processId)
-{
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    if (process == nullptr)
-        return false;
-    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return running;
-}
-
-class Pl3 : public ::testing::Test {
+class Pl3 : public Pl3Folder {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(tb::CopyBinary(L"pl3.com", Launcher()));
-        ASSERT_TRUE(tb::CopyBinary(L"twin.exe", dir.Join(L"pl3.exe")));
-    }
-
-    std::wstring Launcher() const { return dir.Join(L"pl3.com"); }
-
     tb::ProcessResult Run(const std::wstring &arguments, DWORD timeoutMs = 30000)
     {
         tb::RunOptions options;
@@ -60,8 +40,6 @@ protected:
         EXPECT_FALSE(result.timedOut);
         return result;
     }
-
-    tb::TempDir dir;
 };
 
 // pl3.com with its output on a pipe that the test reads as it comes, and a
