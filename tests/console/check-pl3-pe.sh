@@ -14,6 +14,9 @@ expect 'file format pei-i386' 'x86 PE (pei-i386)'
 expect '^Subsystem[[:space:]]+00000003' 'console subsystem (3)'
 expect '^MajorSubsystemVersion[[:space:]]+5$' 'subsystem version 5'
 expect '^MinorSubsystemVersion[[:space:]]+0$' 'subsystem version .0'
+# Resource types at the top level of the resource tree: 16 version, 24 manifest.
+expect '^[0-9a-f]+   Entry: ID: 0x000010,' 'version information'
+expect '^[0-9a-f]+   Entry: ID: 0x000018,' 'manifest resource'
 # The manifest is stored as text in the resources.
 manifest=$(grep -a 'requestedExecutionLevel' "$file")
 case "$manifest" in
