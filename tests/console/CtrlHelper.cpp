@@ -3,7 +3,11 @@
 // waits until the twin says "ready", sends the console control event to the
 // console and writes down what became of pl3.com.
 //
-// Usage: ctrl-helper <report file> c|break <pl3.com path> <twin arguments...>
+// Usage: ctrl-helper <report file> c|break|close <program> <arguments...>
+//        ctrl-helper listen <marker file>
+// The second form is a probe started in place of pl3.com: it creates the
+// marker when any console control event reaches it, to tell what this
+// system delivers at all.
 // Report: "generate=<0 or the error of GenerateConsoleCtrlEvent>",
 //         "exit=<pl3.com's status in hex, or running>", then "output=" and
 //         everything pl3.com wrote.
@@ -19,6 +23,30 @@ namespace {
 BOOL WINAPI Survive(DWORD)
 {
     return TRUE;  // the event is meant for pl3.com, not for us
+}
+
+const wchar_t *g_marker;
+
+BOOL WINAPI Mark(DWORD event)
+{
+    HANDLE file = CreateFileW(g_marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        std::string text = std::to_string(event);
+        DWORD written = 0;
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    ExitProcess(0);
+}
+
+int Listen(const wchar_t *marker)
+{
+    g_marker = marker;
+    SetConsoleCtrlHandler(Mark, TRUE);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "ready\r\n", 7, &written, nullptr);
+    Sleep(20000);
+    return 0;
 }
 
 std::string ReadSome(HANDLE pipe)
@@ -38,6 +66,8 @@ std::string ReadSome(HANDLE pipe)
 
 int wmain(int argc, wchar_t **argv)
 {
+    if (argc == 3 && std::wstring(argv[1]) == L"listen")
+        return Listen(argv[2]);
     if (argc < 4)
         return 2;
     if (GetConsoleWindow() == nullptr && !AllocConsole())
@@ -72,9 +102,16 @@ int wmain(int argc, wchar_t **argv)
         Sleep(10);
     }
     DWORD generate = 0;
-    if (!GenerateConsoleCtrlEvent(std::wstring(argv[2]) == L"break" ? CTRL_BREAK_EVENT
-                                                                     : CTRL_C_EVENT, 0))
+    std::wstring event = argv[2];
+    if (event == L"close") {
+        // Leave the console first, or closing it would end us as well.
+        HWND window = GetConsoleWindow();
+        FreeConsole();
+        if (window == nullptr || !PostMessageW(window, WM_CLOSE, 0, 0))
+            generate = window == nullptr ? ERROR_INVALID_WINDOW_HANDLE : GetLastError();
+    } else if (!GenerateConsoleCtrlEvent(event == L"break" ? CTRL_BREAK_EVENT : CTRL_C_EVENT, 0)) {
         generate = GetLastError();
+    }
 
     // An event that was never sent cannot end pl3.com: do not wait for it.
     bool ended = false;

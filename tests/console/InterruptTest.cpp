@@ -1,4 +1,4 @@
-// Ctrl+C and Ctrl+Break at the launcher's console. The test program has no
+// Ctrl+C, Ctrl+Break and closing the launcher's console. The test program has no
 // console under Wine, so ctrl-helper.exe, started with a console of its own,
 // runs pl3.com in it and sends the event there.
 #include <gtest/gtest.h>
@@ -27,13 +27,16 @@ protected:
         ASSERT_TRUE(tb::CopyBinary(L"ctrl-helper.exe", dir.Join(L"ctrl-helper.exe")));
     }
 
-    // Runs pl3.com with a twin that reports and then sleeps, interrupts it
-    // with event ("c" or "break") and reads what the helper saw.
-    bool Send(const wchar_t *event, Outcome *outcome)
+    // pl3.com with a twin that reports and then sleeps.
+    std::wstring Pl3() const { return L"\"" + Launcher() + L"\" pid line:ready sleep:20000"; }
+
+    // Runs program in the helper's console, interrupts it with event ("c",
+    // "break" or "close") and reads what the helper saw.
+    bool Send(const wchar_t *event, const std::wstring &program, Outcome *outcome)
     {
         std::wstring report = dir.Join(L"report.txt");
         std::wstring line = L"\"" + dir.Join(L"ctrl-helper.exe") + L"\" \"" + report + L"\" " +
-                            event + L" \"" + Launcher() + L"\" pid line:ready sleep:20000";
+                            event + L" " + program;
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION helper = {};
@@ -83,7 +86,7 @@ protected:
 TEST_F(Interrupt, CtrlCEndsTheHiddenTwinAndTheLauncher)
 {
     Outcome outcome;
-    ASSERT_TRUE(Send(L"c", &outcome));
+    ASSERT_TRUE(Send(L"c", Pl3(), &outcome));
     ASSERT_EQ(0u, outcome.generateError);
     ExpectInterrupted(outcome);
 }
@@ -91,7 +94,7 @@ TEST_F(Interrupt, CtrlCEndsTheHiddenTwinAndTheLauncher)
 TEST_F(Interrupt, CtrlBreakEndsTheHiddenTwinAndTheLauncher)
 {
     Outcome outcome;
-    ASSERT_TRUE(Send(L"break", &outcome));
+    ASSERT_TRUE(Send(L"break", Pl3(), &outcome));
     if (outcome.generateError != 0) {
         // Wine 8 refuses to send Ctrl+Break; the pl3.com it could not reach
         // must still be running then, or the check below proves nothing.
@@ -99,6 +102,27 @@ TEST_F(Interrupt, CtrlBreakEndsTheHiddenTwinAndTheLauncher)
         GTEST_SKIP() << "this system cannot send Ctrl+Break (GenerateConsoleCtrlEvent error "
                      << outcome.generateError << ")";
     }
+    ExpectInterrupted(outcome);
+}
+
+TEST_F(Interrupt, ClosingTheConsoleEndsTheHiddenTwinAndTheLauncher)
+{
+    // First ask whether this system tells a console program at all that its
+    // console is closing: the helper's probe marks any event it receives.
+    std::wstring marker = dir.Join(L"marker.txt");
+    std::wstring listener = L"\"" + dir.Join(L"ctrl-helper.exe") + L"\" listen \"" + marker + L"\"";
+    Outcome probe;
+    ASSERT_TRUE(Send(L"close", listener, &probe));
+    ASSERT_EQ(0u, probe.generateError) << "the console window could not be closed";
+    if (!tb::FileExists(marker)) {
+        // The probe itself must be able to tell: it does see Ctrl+C.
+        ASSERT_TRUE(Send(L"c", listener, &probe));
+        ASSERT_TRUE(tb::FileExists(marker)) << "the probe sees no event at all";
+        GTEST_SKIP() << "this system ends console programs without a close event (probe "
+                     << "status " << probe.exit << ")";
+    }
+    Outcome outcome;
+    ASSERT_TRUE(Send(L"close", Pl3(), &outcome));
     ExpectInterrupted(outcome);
 }
 
