@@ -22,6 +22,11 @@ static BOOL g_interrupted;
 
 static BOOL WINAPI OnConsoleControl(DWORD event)
 {
+    // Only a launcher run by a service hears of a logoff, and then it may be
+    // any user's: not a reason to stop.
+    if (event == CTRL_LOGOFF_EVENT)
+        return TRUE;
+
     // The twin has no console of ours, so the event never reaches it: end it
     // here, or it would go on running hidden where nobody can see it.
     EnterCriticalSection(&g_twinLock);
@@ -33,7 +38,7 @@ static BOOL WINAPI OnConsoleControl(DWORD event)
     // After these the system ends us as soon as we return; the relay needs a
     // moment to see the twin's end and close up, and ending the process ends
     // this wait.
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_SHUTDOWN_EVENT)
         Sleep(5000);
     return TRUE;
 }
