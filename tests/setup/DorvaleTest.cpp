@@ -389,7 +389,9 @@ TEST_F(DorvaleTest, InstallExitUndoesWhenClientKeepsRunning)
 TEST_F(DorvaleTest, InstallExitUndoesWhenNoClientCanBeStarted)
 {
     // A directory so long that "\Client.exe" no longer fits the 300
-    // characters: "\Client.ex", a shortened name, is another program.
+    // characters: "\Client.ex", a shortened name, is another program. (Wine
+    // starts nothing by a path that long, so there only the message and the
+    // result tell; on a device the client log would, too.)
     std::wstring longDir = temp.Join(L"long");
     ASSERT_TRUE(MakeDir(longDir));
     longDir += L"\\" + std::wstring(289 - longDir.size() - 1, L'd');
