@@ -183,6 +183,7 @@ protected:
         return client;
     }
 
+    // Boxes from any process, in the order shown; all of them are taken.
     void ExpectBoxes(const Boxes &expected)
     {
         if (!expected.empty())
@@ -627,6 +628,97 @@ TEST_F(UninstallTest, UninstallExitReturnsZeroAndTouchesNothing)
     ExpectTree(installDir, tree, true);
     EXPECT_TRUE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
     EXPECT_TRUE(Exists(shortcut));
+}
+
+// --- through the installer stand-in ------------------------------------------
+
+class InstallerTest : public DorvaleTest {
+protected:
+    // The installer with the setup library and the platform's shell library
+    // beside it, off this test program's search path; the package to install.
+    std::wstring tools = temp.Join(L"installer");
+    std::wstring package = temp.Join(L"package");
+    std::wstring target = temp.Join(L"Installed Client");
+
+    void SetUp() override
+    {
+        DorvaleTest::SetUp();
+        boxes.WatchAllProcesses();
+        ASSERT_TRUE(MakeDir(tools));
+        for (const wchar_t *name : {L"installer.exe", L"Dorvale.dll"})
+            ASSERT_TRUE(tb::CopyBinary(name, tools + L"\\" + name));
+        ASSERT_TRUE(tb::CopyBinary(L"platform\\AYGSHELL.DLL", tools + L"\\AYGSHELL.DLL"));
+        ASSERT_TRUE(MakeDir(package));
+        ASSERT_TRUE(tb::CopyBinary(L"Client.exe", package + L"\\Client.exe"));
+        ASSERT_TRUE(MakeFile(package + L"\\readme.txt"));
+    }
+
+    tb::ProcessResult RunInstaller(const std::wstring &mode, const std::wstring &dir)
+    {
+        return tb::RunProcess(L"\"" + tools + L"\\installer.exe\" " + mode + L" \"" + tools +
+                              L"\\Dorvale.dll\" \"" + dir + L"\" \"" + package + L"\"");
+    }
+};
+
+bool Contains(const std::string &text, const char *part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(InstallerTest, InstallsAndRemovesThroughTheEntryPoints)
+{
+    tb::ProcessResult install = RunInstaller(L"install", target);
+    EXPECT_EQ(0u, install.exitCode) << install.output;
+    EXPECT_TRUE(Contains(install.output, "Install_Init returned 0")) << install.output;
+    EXPECT_TRUE(Contains(install.output, "Install_Exit returned 0")) << install.output;
+    EXPECT_EQ(std::vector<std::string>{"start:/SETVERSION"}, ClientLog());
+    EXPECT_EQ(1u, ShellLog().size());
+    EXPECT_FALSE(Exists(shortcut));
+    EXPECT_TRUE(Exists(target + L"\\readme.txt"));
+
+    // The client at work since: its data, settings and shortcut.
+    ASSERT_TRUE(MakeFile(target + L"\\user.dat"));
+    ASSERT_TRUE(MakeFile(target + L"\\keep.dat", FILE_ATTRIBUTE_READONLY));
+    for (const wchar_t *folder : {L"\\Outgoing", L"\\Media", L"\\Temp"})
+        ASSERT_TRUE(MakeDir(target + folder));
+    ASSERT_TRUE(MakeFile(target + L"\\Outgoing\\queued.txt"));
+    ASSERT_TRUE(MakeFile(target + L"\\Temp\\scratch.tmp"));
+    ASSERT_TRUE(tb::WriteFileBytes(shortcut, "shortcut"));
+
+    tb::ProcessResult remove = RunInstaller(L"remove", target);
+    EXPECT_EQ(0u, remove.exitCode) << remove.output;
+    EXPECT_TRUE(Contains(remove.output, "Uninstall_Init returned 0")) << remove.output;
+    EXPECT_TRUE(Contains(remove.output, "Uninstall_Exit returned 0")) << remove.output;
+    for (const wchar_t *gone : {L"\\Client.exe", L"\\readme.txt", L"\\user.dat", L"\\Media", L"\\Temp"})
+        EXPECT_FALSE(Exists(target + gone)) << tb::Narrow(gone);
+    for (const wchar_t *kept : {L"\\keep.dat", L"\\Outgoing\\queued.txt"})
+        EXPECT_TRUE(Exists(target + kept)) << tb::Narrow(kept);
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_LOCAL_MACHINE, kInstallKey));
+    EXPECT_FALSE(Exists(shortcut));
+    ExpectBoxes({});
+}
+
+TEST_F(InstallerTest, ActsOnCancelAndUndo)
+{
+    // A running client that will not close cancels before any file moves.
+    tb::Process client = StartClient(L"ignore");
+    tb::ProcessResult cancelled = RunInstaller(L"install", installDir);
+    EXPECT_EQ(2u, cancelled.exitCode) << cancelled.output;
+    EXPECT_TRUE(Contains(cancelled.output, "installation cancelled")) << cancelled.output;
+    EXPECT_FALSE(Exists(installDir + L"\\readme.txt"));
+    ExpectBoxes({{L"Install Init Error", L"Client cannot be shutdown: reset device."}});
+    client.Terminate();
+    ASSERT_TRUE(client.Wait(5000));
+
+    // Without the client program, Install_Exit has the installation undone.
+    ASSERT_TRUE(DeleteFileW((package + L"\\Client.exe").c_str()));
+    tb::ProcessResult undone = RunInstaller(L"install", target);
+    EXPECT_EQ(3u, undone.exitCode) << undone.output;
+    EXPECT_TRUE(Contains(undone.output, "installation undone")) << undone.output;
+    EXPECT_FALSE(Exists(target + L"\\readme.txt"));
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_LOCAL_MACHINE, kInstallKey));
+    ExpectBoxes({{L"Install Exit Error 1", L"Failed to execute Client"}});
 }
 
 }  // namespace
