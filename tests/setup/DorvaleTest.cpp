@@ -183,7 +183,7 @@ protected:
         return client;
     }
 
-    // Boxes from any process, in the order shown; all of them are taken.
+    // The boxes shown so far, oldest first, must be exactly these.
     void ExpectBoxes(const Boxes &expected)
     {
         if (!expected.empty())
