@@ -61,6 +61,8 @@ protected:
         return probe_.Inject(AllProbeKeys());
     }
 
+    // No box is expected here; one would fail the case instead of hanging it.
+    tb::MessageBoxWatcher boxes_;
     SembrinLibrary library_;
     KeyProbe probe_;
     PumpingThread hookThread_;
