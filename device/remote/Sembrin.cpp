@@ -182,17 +182,6 @@ extern "C" HRESULT WINAPI RestartClient(DWORD cbInput, BYTE *pInput,
     BOOL forced;
     PROCESS_INFORMATION process;
     WCHAR commandLine[] = CLIENT_RESTART_SWITCH;
-#ifdef UNDER_CE
-    // Windows CE takes no startup record.
-    STARTUPINFOW *startup = NULL;
-#else
-    // Desktop Windows requires one; an empty record asks for nothing.
-    STARTUPINFOW startupRecord;
-    STARTUPINFOW *startup = &startupRecord;
-
-    ZeroMemory(&startupRecord, sizeof(startupRecord));
-    startupRecord.cb = sizeof(startupRecord);
-#endif
 
     (void)pStream;
     if (ResolveClientPath()) {
@@ -201,9 +190,7 @@ extern "C" HRESULT WINAPI RestartClient(DWORD cbInput, BYTE *pInput,
         if (ReadAutoRestart() == 0 && !forced) {
             result = S_OK;
         } else {
-            ZeroMemory(&process, sizeof(process));
-            if (CreateProcessW(g_clientPath, commandLine, NULL, NULL, FALSE,
-                               0, NULL, NULL, startup, &process)) {
+            if (StartProgram(g_clientPath, commandLine, &process)) {
                 // Nothing waits for the client; its handles are not needed.
                 CloseHandle(process.hThread);
                 CloseHandle(process.hProcess);

@@ -177,11 +177,12 @@ static void EmptyDirectory(LPCWSTR directory)
     FindClose(search);
 }
 
-// Removes the client's per-user key. A key that is already gone, or cannot
-// be deleted, does not stop the removal, so the outcome is not looked at.
+// Removes the client's per-user key with all it holds. A key that is already
+// gone, or cannot be deleted, does not stop the removal, so the outcome is
+// not looked at.
 static void DeleteSettingsKey(void)
 {
-    RegDeleteKeyW(HKEY_CURRENT_USER, CLIENT_SETTINGS_KEY);
+    DeleteKeyTree(HKEY_CURRENT_USER, CLIENT_SETTINGS_KEY);
 }
 
 // Removes directory plus suffix if it is empty; skipped if the path would
@@ -199,19 +200,9 @@ static BOOL RunClientSetVersion(LPCWSTR program, BOOL *ended)
 {
     WCHAR commandLine[] = CLIENT_SETVERSION_SWITCH;
     PROCESS_INFORMATION process;
-    LPSTARTUPINFOW startup = NULL;
-#ifndef UNDER_CE
-    // CE takes no startup record; desktop Windows needs one.
-    STARTUPINFOW desktopStartup;
-    ZeroMemory(&desktopStartup, sizeof(desktopStartup));
-    desktopStartup.cb = sizeof(desktopStartup);
-    startup = &desktopStartup;
-#endif
 
-    ZeroMemory(&process, sizeof(process));
     *ended = FALSE;
-    if (!CreateProcessW(program, commandLine, NULL, NULL, FALSE, 0, NULL,
-                        NULL, startup, &process))
+    if (!StartProgram(program, commandLine, &process))
         return FALSE;
 
     *ended = WaitForSingleObject(process.hProcess, SETVERSION_WAIT_MS)

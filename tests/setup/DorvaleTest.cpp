@@ -501,6 +501,9 @@ TEST_F(UninstallTest, UninstallInitClearsExactlyWhatMayGo)
         ASSERT_TRUE(tb::CopyBinary(L"Client.exe", dir + L"\\Client.exe"));
         ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", dir));
         ASSERT_TRUE(tb::SetRegDword(HKEY_CURRENT_USER, kSettingsKey, L"AutoRestart", 1));
+        // The client may keep more below its key; it all goes with the key.
+        ASSERT_TRUE(tb::SetRegDword(HKEY_CURRENT_USER, std::wstring(kSettingsKey) + L"\\Accounts",
+                                    L"Count", 2));
         ASSERT_TRUE(tb::WriteFileBytes(shortcut, "shortcut"));
         std::vector<TreeEntry> tree = BuildTree(dir, readOnlyInTemp);
 
