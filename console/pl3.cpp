@@ -9,9 +9,9 @@
 
 // A chunk is at most this many bytes.
 #define CHUNK_SIZE 1023
-// How long the relay waits for the twin's end while the pipe is empty: short
-// enough that output still appears at once, long enough to cost no CPU.
-#define IDLE_WAIT_MS 10
+// The buffer an anonymous pipe of default size gets; a named pipe given 0
+// may make every write of the twin wait for our read.
+#define PIPE_BUFFER_SIZE 4096
 // The status of a program ended by Ctrl+C or by closing its console.
 #define INTERRUPTED_STATUS 0xC000013AUL
 
@@ -43,6 +43,49 @@ static BOOL WINAPI OnConsoleControl(DWORD event)
     return TRUE;
 }
 
+// Creates the pipe for the twin's standard output and error. To the twin it
+// is an ordinary pipe; our read end takes overlapped reads, so that one wait
+// covers both "output arrived" and "the twin ended" and the launcher sleeps
+// while the twin is silent. Our end is never inheritable; the twin's end gets
+// the given attributes.
+static BOOL CreateOutputPipe(HANDLE *readEnd, HANDLE *writeEnd, SECURITY_ATTRIBUTES *security)
+{
+    WCHAR name[64];
+
+    // One pipe per launcher: the process id makes the name unique, and the
+    // first-instance flag makes us fail rather than read another's pipe.
+    wsprintfW(name, L"\\\\.\\pipe\\pl3-output-%lu", GetCurrentProcessId());
+    *readEnd = CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED |
+                                FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                PIPE_TYPE_BYTE | PIPE_WAIT, 1, PIPE_BUFFER_SIZE, PIPE_BUFFER_SIZE, 0,
+                                NULL);
+    if (*readEnd == INVALID_HANDLE_VALUE) {
+        *readEnd = NULL;
+        return FALSE;
+    }
+    *writeEnd = CreateFileW(name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, security, OPEN_EXISTING,
+                            0, NULL);
+    if (*writeEnd == INVALID_HANDLE_VALUE) {
+        *writeEnd = NULL;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Writes the bytes as they are, straight to the handle, so they show at once.
+// A failing output is not a reason to stop reading: the twin would block on a
+// full pipe.
+static void WriteChunk(HANDLE output, const char *chunk, DWORD size)
+{
+    DWORD written;
+    DWORD step;
+
+    for (written = 0; written < size; written += step) {
+        if (!WriteFile(output, chunk + written, size - written, &step, NULL) || step == 0)
+            break;
+    }
+}
+
 int main()
 {
     SECURITY_ATTRIBUTES pipeSecurity;
@@ -55,15 +98,15 @@ int main()
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     WCHAR *commandLine;
     char chunk[CHUNK_SIZE];
+    OVERLAPPED pending;
+    HANDLE waits[2];
     DWORD exitStatus = 0;
-    DWORD available = 0;
     DWORD remaining = 0;
     DWORD got;
-    DWORD written;
-    DWORD step;
     BOOL ended = FALSE;
 
     ZeroMemory(&twin, sizeof twin);
+    ZeroMemory(&pending, sizeof pending);
     InitializeCriticalSection(&g_twinLock);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
@@ -73,17 +116,22 @@ int main()
     pipeSecurity.lpSecurityDescriptor = NULL;
     pipeSecurity.bInheritHandle = TRUE;
     if (!CreatePipe(&inputRead, &inputWrite, &pipeSecurity, 0) ||
-        !CreatePipe(&outputRead, &outputWrite, &pipeSecurity, 0)) {
+        !CreateOutputPipe(&outputRead, &outputWrite, &pipeSecurity)) {
         exitStatus = GetLastError();
         ReportLastError(L"CreatePipe");
         goto cleanup;
     }
-    // Our ends stay ours: a twin holding the input's write end would never
+    // Our end stays ours: a twin holding the input's write end would never
     // see the end of its input.
-    if (!SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0) ||
-        !SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0)) {
+    if (!SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0)) {
         exitStatus = GetLastError();
         ReportLastError(L"SetHandleInformation");
+        goto cleanup;
+    }
+    pending.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (pending.hEvent == NULL) {
+        exitStatus = GetLastError();
+        ReportLastError(L"CreateEvent");
         goto cleanup;
     }
 
@@ -123,34 +171,36 @@ int main()
     // We keep our copy of the output's write end, so the pipe never breaks
     // early; the twin's end is told by its process handle, which also works
     // for a twin whose exit status is 259.
-    for (;;) {
-        if (!PeekNamedPipe(outputRead, NULL, 0, NULL, &available, NULL))
+    waits[0] = twin.hProcess;
+    waits[1] = pending.hEvent;
+    while (!ended) {
+        if (!ReadFile(outputRead, chunk, CHUNK_SIZE, NULL, &pending) &&
+            GetLastError() != ERROR_IO_PENDING)
             break;
-        if (ended && available > remaining)
-            available = remaining;
-        if (available == 0) {
-            if (ended)
-                break;
-            if (WaitForSingleObject(twin.hProcess, IDLE_WAIT_MS) != WAIT_TIMEOUT) {
-                // Everything the twin wrote is in the pipe now. Relay that and
-                // no more: a grandchild still writing cannot keep us here.
-                ended = TRUE;
-                if (!PeekNamedPipe(outputRead, NULL, 0, NULL, &remaining, NULL))
-                    break;
-            }
-            continue;
+        // The twin's end is tested first, so a grandchild that goes on
+        // writing cannot keep us here.
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+            ended = TRUE;
+            // Take the read back; if it completed meanwhile, its bytes count.
+            CancelIo(outputRead);
+            if (!GetOverlappedResult(outputRead, &pending, &got, TRUE))
+                got = 0;
+        } else if (!GetOverlappedResult(outputRead, &pending, &got, FALSE) || got == 0) {
+            break;
         }
-        if (!ReadFile(outputRead, chunk, available < CHUNK_SIZE ? available : CHUNK_SIZE, &got,
-                      NULL) || got == 0)
-            break;
-        if (ended)
-            remaining -= got;
-        // The bytes as they are, straight to the handle, so they show at once.
-        // A failing output is not a reason to stop reading: the twin would
-        // block on a full pipe.
-        for (written = 0; written < got; written += step) {
-            if (!WriteFile(output, chunk + written, got - written, &step, NULL) || step == 0)
+        WriteChunk(output, chunk, got);
+    }
+    // Everything the twin wrote is in the pipe now. Relay that and no more.
+    if (ended && PeekNamedPipe(outputRead, NULL, 0, NULL, &remaining, NULL)) {
+        while (remaining > 0) {
+            if (!ReadFile(outputRead, chunk, remaining < CHUNK_SIZE ? remaining : CHUNK_SIZE,
+                          NULL, &pending) &&
+                GetLastError() != ERROR_IO_PENDING)
                 break;
+            if (!GetOverlappedResult(outputRead, &pending, &got, TRUE) || got == 0)
+                break;
+            WriteChunk(output, chunk, got);
+            remaining -= got;
         }
     }
     GetExitCodeProcess(twin.hProcess, &exitStatus);
@@ -173,6 +223,8 @@ cleanup:
         CloseHandle(outputRead);
     if (inputWrite != NULL)
         CloseHandle(inputWrite);
+    if (pending.hEvent != NULL)
+        CloseHandle(pending.hEvent);
     // The lock is left to the process's end: the handler may still be
     // waiting on it.
     return (int)exitStatus;
