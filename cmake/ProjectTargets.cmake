@@ -1,0 +1,55 @@
+# Target helpers shared by every folder of the project.
+
+set(PROJECT_COMMON_DIR ${PROJECT_SOURCE_DIR}/device/common)
+
+# A device library: the C++ that old Windows CE compilers accept, kept so by
+# strict flags on the desktop, exported through a .def file with fixed
+# ordinals and named exactly <name>.dll.
+function(add_device_library name)
+  cmake_parse_arguments(ARG "" "DEF" "SOURCES" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES} ${ARG_DEF})
+  set_target_properties(${name} PROPERTIES
+    PREFIX ""
+    CXX_STANDARD 98
+    CXX_EXTENSIONS OFF)
+  target_compile_options(${name} PRIVATE
+    -std=c++03 -pedantic -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
+  target_include_directories(${name} PRIVATE ${PROJECT_COMMON_DIR})
+  if(NOT PROJECT_TARGET STREQUAL "wince")
+    # The .def names are undecorated; let the 32-bit linker match them to the
+    # decorated stdcall symbols.
+    target_link_options(${name} PRIVATE -Wl,--enable-stdcall-fixup)
+  endif()
+endfunction()
+
+# A GoogleTest program run under Wine; its cases are listed at test time.
+# LOCK names resources (window, registry key, mutex) that cases of different
+# programs must not use at the same time.
+function(add_wine_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LOCK;LIBRARIES;DEPENDS" ${ARGN})
+  if(NOT PROJECT_WINE_TESTS)
+    return()
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE testsupport GTest::gtest_main ${ARG_LIBRARIES})
+  if(ARG_DEPENDS)
+    add_dependencies(${name} ${ARG_DEPENDS})
+  endif()
+  set(properties TIMEOUT 120)
+  if(ARG_LOCK)
+    list(APPEND properties RESOURCE_LOCK "${ARG_LOCK}")
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120
+    PROPERTIES ${properties})
+endfunction()
+
+# A check run on the build machine itself (no Wine), for example an objdump
+# look at a built binary. The command sees OBJDUMP and BIN in its environment.
+function(add_pe_check name)
+  cmake_parse_arguments(ARG "" "" "COMMAND" ${ARGN})
+  add_test(NAME ${name} COMMAND ${ARG_COMMAND})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "OBJDUMP=${PROJECT_OBJDUMP};BIN=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+endfunction()

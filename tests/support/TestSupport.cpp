@@ -1,0 +1,542 @@
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+
+#include <atomic>
+
+namespace tb {
+
+// --- text -----------------------------------------------------------------
+
+std::wstring Widen(const std::string &text)
+{
+    if (text.empty())
+        return std::wstring();
+    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0);
+    std::wstring wide(length, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), &wide[0], length);
+    return wide;
+}
+
+std::string Narrow(const std::wstring &text)
+{
+    if (text.empty())
+        return std::string();
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0,
+                                     nullptr, nullptr);
+    std::string narrow(length, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &narrow[0], length, nullptr,
+                        nullptr);
+    return narrow;
+}
+
+// --- files and folders ----------------------------------------------------
+
+std::wstring BinDir()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, length);
+    return dir.substr(0, dir.find_last_of(L"\\/"));
+}
+
+std::wstring BinPath(const std::wstring &name)
+{
+    return BinDir() + L"\\" + name;
+}
+
+TempDir::TempDir()
+{
+    static std::atomic<unsigned> counter{0};
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    for (;;) {
+        path_ = std::wstring(base) + L"tb-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(counter++);
+        if (CreateDirectoryW(path_.c_str(), nullptr))
+            break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << "cannot create a temporary folder, error " << GetLastError();
+            break;
+        }
+    }
+}
+
+TempDir::~TempDir()
+{
+    // A program still running from here would keep its files.
+    KillProcessesUnder(path_);
+    RemoveTree(path_);
+}
+
+bool RemoveTree(const std::wstring &path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return true;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return DeleteFileW(path.c_str()) != FALSE;
+
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name != L"." && name != L"..")
+                RemoveTree(path + L"\\" + name);
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    return RemoveDirectoryW(path.c_str()) != FALSE;
+}
+
+bool CopyBinary(const std::wstring &name, const std::wstring &destination)
+{
+    if (CopyFileW(BinPath(name).c_str(), destination.c_str(), FALSE))
+        return true;
+    ADD_FAILURE() << "cannot copy " << Narrow(name) << " to " << Narrow(destination)
+                  << ", error " << GetLastError();
+    return false;
+}
+
+bool WriteFileBytes(const std::wstring &path, const std::string &bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+std::string ReadFileBytes(const std::wstring &path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+std::vector<std::string> ReadLines(const std::wstring &path)
+{
+    std::vector<std::string> lines;
+    std::string bytes = ReadFileBytes(path);
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string::npos)
+            end = bytes.size();
+        std::string line = bytes.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool FileExists(const std::wstring &path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::wstring &path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// --- processes ------------------------------------------------------------
+
+namespace {
+
+// CreateProcessW may change the command-line buffer, so it gets a copy.
+bool CreateChild(const std::wstring &commandLine, const RunOptions &options, STARTUPINFOW *startup,
+                 BOOL inherit, PROCESS_INFORMATION *info)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+        line.push_back(L'\0');
+        if (CreateProcessW(options.application.empty() ? nullptr : options.application.c_str(),
+                           line.data(), nullptr, nullptr, inherit, 0, nullptr,
+                           options.currentDirectory.empty() ? nullptr
+                                                            : options.currentDirectory.c_str(),
+                           startup, info))
+            return true;
+        // Wine has been seen to fail a start once under load.
+        if (GetLastError() != ERROR_INTERNAL_ERROR)
+            return false;
+    }
+    return false;
+}
+
+void ReadAvailable(HANDLE pipe, std::string *output)
+{
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0)
+            return;
+        char buffer[65536];
+        DWORD got = 0;
+        DWORD want = available < sizeof(buffer) ? available : (DWORD)sizeof(buffer);
+        if (!ReadFile(pipe, buffer, want, &got, nullptr) || got == 0)
+            return;
+        output->append(buffer, got);
+    }
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::wstring &commandLine, const RunOptions &options)
+{
+    ProcessResult result;
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+        result.startError = GetLastError();
+        return result;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               &inheritable, OPEN_EXISTING, 0, nullptr);
+
+    STARTUPINFOW startup = {sizeof(startup)};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION info = {};
+    DWORD begin = GetTickCount();
+    result.started = CreateChild(commandLine, options, &startup, TRUE, &info);
+    if (!result.started)
+        result.startError = GetLastError();
+    CloseHandle(writeEnd);
+    if (input != INVALID_HANDLE_VALUE)
+        CloseHandle(input);
+
+    if (result.started) {
+        for (;;) {
+            ReadAvailable(readEnd, &result.output);
+            DWORD wait = WaitForSingleObject(info.hProcess, 5);
+            if (wait == WAIT_OBJECT_0)
+                break;
+            if (GetTickCount() - begin > options.timeoutMs) {
+                result.timedOut = true;
+                TerminateProcess(info.hProcess, 1);
+                WaitForSingleObject(info.hProcess, 5000);
+                break;
+            }
+        }
+        result.elapsedMs = GetTickCount() - begin;
+        ReadAvailable(readEnd, &result.output);
+        GetExitCodeProcess(info.hProcess, &result.exitCode);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+    CloseHandle(readEnd);
+    return result;
+}
+
+Process::~Process()
+{
+    if (info_.hThread)
+        CloseHandle(info_.hThread);
+    if (info_.hProcess)
+        CloseHandle(info_.hProcess);
+}
+
+Process::Process(Process &&other) noexcept : info_(other.info_)
+{
+    other.info_ = PROCESS_INFORMATION{};
+}
+
+Process &Process::operator=(Process &&other) noexcept
+{
+    if (this != &other) {
+        this->~Process();
+        info_ = other.info_;
+        other.info_ = PROCESS_INFORMATION{};
+    }
+    return *this;
+}
+
+bool Process::Wait(DWORD timeoutMs) const
+{
+    return info_.hProcess && WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD Process::ExitCode() const
+{
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+}
+
+void Process::Terminate()
+{
+    if (info_.hProcess) {
+        TerminateProcess(info_.hProcess, 1);
+        WaitForSingleObject(info_.hProcess, 5000);
+    }
+}
+
+Process StartProcess(const std::wstring &commandLine, const RunOptions &options)
+{
+    Process process;
+    STARTUPINFOW startup = {sizeof(startup)};
+    if (!CreateChild(commandLine, options, &startup, FALSE, &process.info_))
+        process.info_ = PROCESS_INFORMATION{};
+    return process;
+}
+
+void KillProcessesUnder(const std::wstring &folder)
+{
+    std::wstring prefix = folder + L"\\";
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32W entry = {sizeof(entry)};
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE |
+                                         SYNCHRONIZE,
+                                     FALSE, entry.th32ProcessID);
+        if (!process)
+            continue;
+        wchar_t image[MAX_PATH * 2];
+        DWORD length = MAX_PATH * 2;
+        if (QueryFullProcessImageNameW(process, 0, image, &length) &&
+            length >= prefix.size() &&
+            _wcsnicmp(image, prefix.c_str(), prefix.size()) == 0) {
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, 5000);
+        }
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+}
+
+bool WaitUntil(const std::function<bool()> &predicate, DWORD timeoutMs, DWORD stepMs)
+{
+    DWORD begin = GetTickCount();
+    for (;;) {
+        if (predicate())
+            return true;
+        if (GetTickCount() - begin >= timeoutMs)
+            return false;
+        Sleep(stepMs);
+    }
+}
+
+// --- message boxes --------------------------------------------------------
+
+MessageBoxWatcher::MessageBoxWatcher()
+{
+    processes_.insert(GetCurrentProcessId());
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = std::thread(&MessageBoxWatcher::Run, this);
+}
+
+MessageBoxWatcher::~MessageBoxWatcher()
+{
+    SetEvent(stop_);
+    thread_.join();
+    CloseHandle(stop_);
+    for (const MessageBoxSeen &box : boxes_)
+        ADD_FAILURE() << "unexpected message box: caption \"" << Narrow(box.caption)
+                      << "\", text \"" << Narrow(box.text) << "\"";
+}
+
+void MessageBoxWatcher::WatchProcess(DWORD processId)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    processes_.insert(processId);
+}
+
+void MessageBoxWatcher::WatchAllProcesses()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    allProcesses_ = true;
+}
+
+bool MessageBoxWatcher::Watches(DWORD processId)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return allProcesses_ || processes_.count(processId) != 0;
+}
+
+bool MessageBoxWatcher::WaitForBoxes(size_t count, DWORD timeoutMs)
+{
+    return WaitUntil(
+        [&] {
+            std::lock_guard<std::mutex> lock(mutex_);
+            return boxes_.size() >= count;
+        },
+        timeoutMs);
+}
+
+std::vector<MessageBoxSeen> MessageBoxWatcher::Take()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<MessageBoxSeen> taken;
+    taken.swap(boxes_);
+    return taken;
+}
+
+void MessageBoxWatcher::Run()
+{
+    struct Scan {
+        MessageBoxWatcher *watcher;
+        std::vector<HWND> found;
+    };
+    while (WaitForSingleObject(stop_, 10) == WAIT_TIMEOUT) {
+        Scan scan = {this, {}};
+        EnumWindows(
+            [](HWND window, LPARAM context) -> BOOL {
+                Scan *scan = reinterpret_cast<Scan *>(context);
+                wchar_t className[16];
+                DWORD processId = 0;
+                GetWindowThreadProcessId(window, &processId);
+                // Only a shown box has its text in place.
+                if (GetClassNameW(window, className, 16) && wcscmp(className, L"#32770") == 0 &&
+                    IsWindowVisible(window) && scan->watcher->Watches(processId))
+                    scan->found.push_back(window);
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&scan));
+
+        std::set<HWND> present(scan.found.begin(), scan.found.end());
+        for (HWND window : scan.found) {
+            if (handled_.count(window))
+                continue;
+            MessageBoxSeen box;
+            wchar_t text[1024] = L"";
+            GetWindowTextW(window, text, 1024);
+            box.caption = text;
+            text[0] = L'\0';
+            GetDlgItemTextW(window, 0xFFFF, text, 1024);
+            box.text = text;
+            GetWindowThreadProcessId(window, &box.processId);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                boxes_.push_back(box);
+            }
+            handled_.insert(window);
+            PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                         (LPARAM)GetDlgItem(window, IDOK));
+        }
+        // Forget boxes that are gone, so a new window reusing a handle counts.
+        for (auto it = handled_.begin(); it != handled_.end();)
+            it = present.count(*it) ? std::next(it) : handled_.erase(it);
+    }
+}
+
+// --- registry -------------------------------------------------------------
+
+bool SetRegRaw(HKEY root, const std::wstring &subkey, const std::wstring &name, DWORD type,
+               const void *data, DWORD size)
+{
+    HKEY key;
+    if (RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE *>(data), size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+bool SetRegString(HKEY root, const std::wstring &subkey, const std::wstring &name,
+                  const std::wstring &value)
+{
+    return SetRegRaw(root, subkey, name, REG_SZ, value.c_str(),
+                     (DWORD)((value.size() + 1) * sizeof(wchar_t)));
+}
+
+bool SetRegDword(HKEY root, const std::wstring &subkey, const std::wstring &name, DWORD value)
+{
+    return SetRegRaw(root, subkey, name, REG_DWORD, &value, sizeof(value));
+}
+
+bool ReadRegRaw(HKEY root, const std::wstring &subkey, const std::wstring &name,
+                std::vector<BYTE> *data, DWORD *type)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0, valueType = 0;
+    LONG status = RegQueryValueExW(key, name.c_str(), nullptr, &valueType, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        data->assign(size, 0);
+        status = RegQueryValueExW(key, name.c_str(), nullptr, &valueType,
+                                  size ? data->data() : nullptr, &size);
+        data->resize(size);
+    }
+    RegCloseKey(key);
+    if (type)
+        *type = valueType;
+    return status == ERROR_SUCCESS;
+}
+
+bool ReadRegDword(HKEY root, const std::wstring &subkey, const std::wstring &name, DWORD *value)
+{
+    std::vector<BYTE> data;
+    DWORD type = 0;
+    if (!ReadRegRaw(root, subkey, name, &data, &type) || type != REG_DWORD || data.size() != 4)
+        return false;
+    memcpy(value, data.data(), 4);
+    return true;
+}
+
+bool RegKeyExists(HKEY root, const std::wstring &subkey)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool RegValueExists(HKEY root, const std::wstring &subkey, const std::wstring &name)
+{
+    std::vector<BYTE> data;
+    return ReadRegRaw(root, subkey, name, &data);
+}
+
+void DeleteRegTree(HKEY root, const std::wstring &subkey)
+{
+    RegDeleteTreeW(root, subkey.c_str());
+    RegDeleteKeyW(root, subkey.c_str());
+}
+
+// --- environment ----------------------------------------------------------
+
+ScopedEnv::ScopedEnv(const std::wstring &name, const wchar_t *value) : name_(name)
+{
+    DWORD length = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+    if (length > 0) {
+        std::vector<wchar_t> old(length);
+        GetEnvironmentVariableW(name.c_str(), old.data(), length);
+        old_ = old.data();
+        hadOld_ = true;
+    }
+    SetEnvironmentVariableW(name.c_str(), value);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
+}
+
+}  // namespace tb
