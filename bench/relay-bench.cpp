@@ -810,8 +810,10 @@ int wmain(int argc, wchar_t** argv)
         if (!spin.stat.values.empty() && !sleep.stat.values.empty()) {
             spinning = spin.stat.values[0];
             sleeping = sleep.stat.values[0];
-            methodValid = spinning > 50 && sleeping < 1 &&
-                          spin.run.values[0] > 50 && sleep.run.values[0] < 1;
+            // Other work on a shared machine can take half the core away
+            // from the spinner; a reading that works still shows it plainly.
+            methodValid = spinning > 25 && sleeping < 1 &&
+                          spin.run.values[0] > 25 && sleep.run.values[0] < 1;
         }
         std::printf("  reading check: spinning twin %.1f%%, sleeping twin %.1f%%: %s\n", spinning,
                     sleeping, methodValid ? "valid" : "NOT VALID");
