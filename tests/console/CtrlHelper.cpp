@@ -1,0 +1,146 @@
+// A console of its own for the interruption tests: the test program, started
+// from Linux, has none and cannot make one. Starts pl3.com in this console,
+// waits until the twin says "ready", sends the console control event to the
+// console and writes down what became of pl3.com.
+//
+// Usage: ctrl-helper <report file> c|break|close <program> <arguments...>
+//        ctrl-helper listen <marker file>
+// The second form is a probe started in place of pl3.com: it creates the
+// marker when any console control event reaches it, to tell what this
+// system delivers at all.
+// Report: "generate=<0 or the error of GenerateConsoleCtrlEvent>",
+//         "exit=<pl3.com's status in hex, or running>", then "output=" and
+//         everything pl3.com wrote.
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+BOOL WINAPI Survive(DWORD)
+{
+    return TRUE;  // the event is meant for pl3.com, not for us
+}
+
+const wchar_t *g_marker;
+
+BOOL WINAPI Mark(DWORD event)
+{
+    HANDLE file = CreateFileW(g_marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        std::string text = std::to_string(event);
+        DWORD written = 0;
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    ExitProcess(0);
+}
+
+int Listen(const wchar_t *marker)
+{
+    g_marker = marker;
+    SetConsoleCtrlHandler(Mark, TRUE);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "ready\r\n", 7, &written, nullptr);
+    Sleep(20000);
+    return 0;
+}
+
+std::string ReadSome(HANDLE pipe)
+{
+    std::string bytes;
+    DWORD available = 0;
+    if (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        bytes.resize(available);
+        DWORD got = 0;
+        ReadFile(pipe, bytes.data(), available, &got, nullptr);
+        bytes.resize(got);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    if (argc == 3 && std::wstring(argv[1]) == L"listen")
+        return Listen(argv[2]);
+    if (argc < 4)
+        return 2;
+    if (GetConsoleWindow() == nullptr && !AllocConsole())
+        return 3;
+    SetConsoleCtrlHandler(Survive, TRUE);
+
+    std::wstring line = L"\"" + std::wstring(argv[3]) + L"\"";
+    for (int i = 4; i < argc; ++i)
+        line += std::wstring(L" ") + argv[i];
+
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
+        return 4;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION pl3 = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &pl3))
+        return 5;
+    CloseHandle(writeEnd);
+
+    std::string output;
+    DWORD begin = GetTickCount();
+    while (output.find("ready") == std::string::npos && GetTickCount() - begin < 10000) {
+        output += ReadSome(readEnd);
+        Sleep(10);
+    }
+    DWORD generate = 0;
+    std::wstring event = argv[2];
+    if (event == L"close") {
+        // Leave the console first, or closing it would end us as well.
+        HWND window = GetConsoleWindow();
+        FreeConsole();
+        if (window == nullptr || !PostMessageW(window, WM_CLOSE, 0, 0))
+            generate = window == nullptr ? ERROR_INVALID_WINDOW_HANDLE : GetLastError();
+    } else if (!GenerateConsoleCtrlEvent(event == L"break" ? CTRL_BREAK_EVENT : CTRL_C_EVENT, 0)) {
+        generate = GetLastError();
+    }
+
+    // An event that was never sent cannot end pl3.com: do not wait for it.
+    bool ended = false;
+    begin = GetTickCount();
+    while (!ended && GetTickCount() - begin < (generate == 0 ? 10000u : 500u)) {
+        output += ReadSome(readEnd);
+        ended = WaitForSingleObject(pl3.hProcess, 10) == WAIT_OBJECT_0;
+    }
+    output += ReadSome(readEnd);
+    char status[32] = "running";
+    if (ended) {
+        DWORD code = 0;
+        GetExitCodeProcess(pl3.hProcess, &code);
+        std::snprintf(status, sizeof status, "0x%08lX", static_cast<unsigned long>(code));
+    } else {
+        TerminateProcess(pl3.hProcess, 1);
+    }
+
+    std::string report = "generate=" + std::to_string(generate) + "\r\nexit=" + status +
+                         "\r\noutput=" + output;
+    HANDLE file = CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    bool saved = file != INVALID_HANDLE_VALUE &&
+                 WriteFile(file, report.data(), static_cast<DWORD>(report.size()), &written,
+                           nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    CloseHandle(pl3.hThread);
+    CloseHandle(pl3.hProcess);
+    CloseHandle(readEnd);
+    return saved ? 0 : 6;
+}

@@ -1,0 +1,259 @@
+// pl3.com on real processes: copied beside the twin stand-in (as pl3.exe)
+// into a fresh folder, started as a user would, its output and exit status
+// read from the outside.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <random>
+#include <string>
+
+#include "Pl3Folder.h"
+#include "TestSupport.h"
+
+namespace {
+
+// The twin's out:<n> pattern.
+std::string Pattern(size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(i % 251);
+    return bytes;
+}
+
+// The number after "<key>:" in the output, 0 when there is none.
+DWORD NumberAfter(const std::string &output, const std::string &key)
+{
+    size_t at = output.find(key + ":");
+    return at == std::string::npos ? 0 : std::stoul(output.substr(at + key.size() + 1));
+}
+
+class Pl3 : public Pl3Folder {
+protected:
+    tb::ProcessResult Run(const std::wstring &arguments, DWORD timeoutMs = 30000)
+    {
+        tb::RunOptions options;
+        options.timeoutMs = timeoutMs;
+        tb::ProcessResult result = tb::RunProcess(L"\"" + Launcher() + L"\" " + arguments, options);
+        EXPECT_TRUE(result.started) << "start error " << result.startError;
+        EXPECT_FALSE(result.timedOut);
+        return result;
+    }
+};
+
+// pl3.com with its output on a pipe that the test reads as it comes, and a
+// standard input of the test's choosing.
+class Live {
+public:
+    Live(const std::wstring &commandLine, HANDLE input)
+    {
+        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+        HANDLE writeEnd = nullptr;
+        if (!CreatePipe(&output_, &writeEnd, &inheritable, 0))
+            return;
+        SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = input;
+        startup.hStdOutput = writeEnd;
+        startup.hStdError = writeEnd;
+        std::wstring line = commandLine;
+        CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &info_);
+        CloseHandle(writeEnd);
+    }
+    ~Live()
+    {
+        if (info_.hProcess != nullptr) {
+            TerminateProcess(info_.hProcess, 1);
+            CloseHandle(info_.hProcess);
+            CloseHandle(info_.hThread);
+        }
+        if (output_ != nullptr)
+            CloseHandle(output_);
+    }
+
+    bool started() const { return info_.hProcess != nullptr; }
+    bool Ended(DWORD timeoutMs) const
+    {
+        return WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    }
+    DWORD ExitCode() const
+    {
+        DWORD code = 0;
+        GetExitCodeProcess(info_.hProcess, &code);
+        return code;
+    }
+    // Reads until text has arrived; false when it has not within timeoutMs.
+    bool ReadUntil(const std::string &text, DWORD timeoutMs)
+    {
+        DWORD begin = GetTickCount();
+        for (;;) {
+            DWORD available = 0;
+            if (PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr) && available) {
+                std::string bytes(available, '\0');
+                DWORD got = 0;
+                if (ReadFile(output_, &bytes[0], available, &got, nullptr))
+                    seen.append(bytes, 0, got);
+            }
+            if (seen.find(text) != std::string::npos)
+                return true;
+            if (GetTickCount() - begin > timeoutMs)
+                return false;
+            Sleep(5);
+        }
+    }
+
+    std::string seen;
+
+private:
+    PROCESS_INFORMATION info_ = {};
+    HANDLE output_ = nullptr;
+};
+
+TEST_F(Pl3, RelaysPayloadsByteForByte)
+{
+    for (size_t size : {0, 1, 1023, 1024, 1025, 7000}) {
+        SCOPED_TRACE("size " + std::to_string(size));
+        tb::ProcessResult result = Run(L"out:" + std::to_wstring(size));
+        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_TRUE(result.output == Pattern(size)) << "got " << result.output.size() << " bytes";
+    }
+}
+
+TEST_F(Pl3, RelaysMebibytesOfRandomBinaryUnchanged)
+{
+    std::mt19937 random(20261208);
+    std::string data(3 * 1024 * 1024 + 17, '\0');
+    for (char &byte : data)
+        byte = static_cast<char>(random());
+    // Bytes that a text stream or a string copy would alter or cut at.
+    data.replace(0, 6, std::string("\0\n\r\n\r\0", 6));
+    data.replace(data.size() - 3, 3, std::string("\r\0\n", 3));
+    ASSERT_TRUE(tb::WriteFileBytes(dir.Join(L"payload.bin"), data));
+
+    tb::ProcessResult result = Run(L"file:" + dir.Join(L"payload.bin"));
+    EXPECT_EQ(0u, result.exitCode);
+    ASSERT_EQ(data.size(), result.output.size());
+    EXPECT_TRUE(result.output == data) << "content differs";
+}
+
+TEST_F(Pl3, RelaysStandardErrorInOrder)
+{
+    tb::ProcessResult result = Run(L"text:one err:3000 text:two");
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(result.output == "one" + Pattern(3000) + "two");
+}
+
+TEST_F(Pl3, RelaysOutputWhileTheTwinStillRuns)
+{
+    Live pl3(L"\"" + Launcher() + L"\" line:first sleep:4000 line:second", nullptr);
+    ASSERT_TRUE(pl3.started());
+    ASSERT_TRUE(pl3.ReadUntil("first\r\n", 3000)) << "got: " << pl3.seen;
+    EXPECT_FALSE(pl3.Ended(0)) << "the first line came only at the end";
+    ASSERT_TRUE(pl3.Ended(10000));
+    EXPECT_TRUE(pl3.ReadUntil("second\r\n", 1000));
+    EXPECT_EQ("first\r\nsecond\r\n", pl3.seen);
+}
+
+TEST_F(Pl3, EndsWithTheTwinsExitStatus)
+{
+    // 259 is also what a running process reports: the end must still be seen.
+    for (DWORD status : {0ul, 7ul, 259ul, 0xC0000005ul}) {
+        SCOPED_TRACE("status " + std::to_string(status));
+        tb::ProcessResult result = Run(L"text:x exit:" + std::to_wstring(status), 10000);
+        EXPECT_EQ(status, result.exitCode);
+        EXPECT_EQ("x", result.output);
+        EXPECT_LT(result.elapsedMs, 5000u);
+    }
+}
+
+TEST_F(Pl3, ReportsATwinThatCannotStart)
+{
+    tb::TempDir alone;
+    ASSERT_TRUE(tb::CopyBinary(L"pl3.com", alone.Join(L"pl3.com")));
+    tb::ProcessResult missing = tb::RunProcess(L"\"" + alone.Join(L"pl3.com") + L"\" x");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), missing.exitCode);
+    EXPECT_EQ(0u, missing.output.find("CreateProcess: ")) << missing.output;
+    EXPECT_GT(missing.output.size(), std::string("CreateProcess: \r\n").size());
+    EXPECT_EQ(missing.output.size() - 2, missing.output.find("\r\n")) << missing.output;
+
+    ASSERT_TRUE(tb::WriteFileBytes(alone.Join(L"pl3.exe"), "not a program\r\n"));
+    tb::ProcessResult broken = tb::RunProcess(L"\"" + alone.Join(L"pl3.com") + L"\" x");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_EXE_FORMAT), broken.exitCode);
+    EXPECT_EQ("CreateProcess: error 193\r\n", broken.output);
+}
+
+TEST_F(Pl3, TwinSeesEndOfInputAndNotTheLaunchersInput)
+{
+    // The launcher's own input holds data and never ends: a twin given it, or
+    // given an input pipe still open at the launcher, would wait for ever.
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE inputRead = nullptr, inputWrite = nullptr;
+    ASSERT_TRUE(CreatePipe(&inputRead, &inputWrite, &inheritable, 0));
+    SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
+    DWORD written = 0;
+    WriteFile(inputWrite, "secret", 6, &written, nullptr);
+    {
+        Live pl3(L"\"" + Launcher() + L"\" stdin", inputRead);
+        ASSERT_TRUE(pl3.started());
+        EXPECT_TRUE(pl3.Ended(5000)) << "the twin is still waiting for input";
+        pl3.ReadUntil("\n", 1000);
+        EXPECT_EQ("stdin:0\r\n", pl3.seen);
+        EXPECT_EQ(0u, pl3.ExitCode());
+    }
+    CloseHandle(inputRead);
+    CloseHandle(inputWrite);
+}
+
+TEST_F(Pl3, StartsTheTwinHiddenWithItsHandles)
+{
+    tb::ProcessResult result = Run(L"startup");
+    EXPECT_EQ("flags=0x101 show=0\r\n", result.output);
+}
+
+TEST_F(Pl3, TextTheTwinWritesToAConsoleIsNotRelayed)
+{
+    tb::ProcessResult result = Run(L"console:hidden line:shown");
+    EXPECT_EQ(0u, result.exitCode) << "the twin could not write to a console";
+    EXPECT_EQ("shown\r\n", result.output);
+}
+
+TEST_F(Pl3, PassesItsCommandLineWithOnlyTheProgramRenamed)
+{
+    tb::ProcessResult quoted = Run(L"cmdline exit:0 a.com");
+    EXPECT_EQ("\"" + tb::Narrow(dir.Join(L"pl3.exe")) + "\" cmdline exit:0 a.com\r\n",
+              quoted.output);
+
+    // A dotted folder and a capital name; the letters change, not their case
+    // elsewhere.
+    std::wstring dotted = dir.Join(L"my.company");
+    ASSERT_TRUE(CreateDirectoryW(dotted.c_str(), nullptr));
+    ASSERT_TRUE(tb::CopyBinary(L"pl3.com", dotted + L"\\PL3.COM"));
+    ASSERT_TRUE(tb::CopyBinary(L"twin.exe", dotted + L"\\PL3.exe"));
+    tb::ProcessResult plain = tb::RunProcess(dotted + L"\\PL3.COM cmdline exit:0 report.com");
+    EXPECT_EQ(tb::Narrow(dotted) + "\\PL3.exe cmdline exit:0 report.com\r\n", plain.output);
+
+    // Typed without extension, as at a prompt: the line goes on unchanged and
+    // the system finds pl3.exe beside the launcher.
+    tb::RunOptions options;
+    options.application = Launcher();
+    tb::ProcessResult bare = tb::RunProcess(L"pl3 cmdline exit:0", options);
+    EXPECT_EQ("pl3 cmdline exit:0\r\n", bare.output);
+}
+
+TEST_F(Pl3, GrandchildThatOutlivesTheTwinDoesNotHoldTheLauncher)
+{
+    tb::ProcessResult result = Run(L"spawn:sleep:8000,line:late line:early");
+    DWORD grandchild = NumberAfter(result.output, "grandchild");
+    ASSERT_NE(0u, grandchild) << result.output;
+    EXPECT_TRUE(IsRunning(grandchild)) << "the scenario did not happen";
+    EXPECT_LT(result.elapsedMs, 4000u);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(std::string::npos, result.output.find("late"));
+    EXPECT_NE(std::string::npos, result.output.find("early\r\n"));
+}
+
+}  // namespace
