@@ -32,9 +32,13 @@ const DWORD kIdleToMs = 2800;
 // the spinning check below would show a wrong value at once.
 const double kTicksPerSecond = 100.0;
 
-enum Via { kLauncher, kDirect, kRelay4K, kRelay1023 };
-const char* const kViaNames[] = {"pl3.com", "direct read (limit)", "relay 4 KiB", "relay 1023 B"};
-const char* const kViaKeys[] = {"pl3", "direct", "relay_4k", "relay_1023"};
+// The reference relay in three chunk sizes: 4 KiB is the common one; 1023
+// bytes and 64 KiB show what the chunk size alone allows.
+enum Via { kLauncher, kDirect, kRelay4K, kRelay1023, kRelay64K };
+const char* const kViaNames[] = {"pl3.com", "direct read (limit)", "relay 4 KiB",
+                                 "relay 1023 B", "relay 64 KiB"};
+const char* const kViaKeys[] = {"pl3", "direct", "relay_4k", "relay_1023", "relay_64k"};
+const DWORD kRelayChunk[] = {0, 0, 4096, 1023, 65536};
 
 LONGLONG g_frequency;
 std::wstring g_folder;     // the temporary install folder
@@ -185,7 +189,7 @@ bool Begin(Session& s, Via via, const std::wstring& args, bool keepLines)
     if (!CreatePipe(&s.capture.pipe, &drainWrite, NULL, 0))
         goto done;
     s.start = Now();
-    if (via == kRelay4K || via == kRelay1023) {
+    if (kRelayChunk[via] != 0) {
         if (!CreatePipe(&s.relay.from, &twinWrite, NULL, 0))
             goto done;
         s.process = StartProcess(line, twinWrite, true);
@@ -193,7 +197,7 @@ bool Begin(Session& s, Via via, const std::wstring& args, bool keepLines)
             goto done;
         s.relay.to = drainWrite;
         drainWrite = NULL;  // Finish closes it once the relay thread is done
-        s.relay.chunk = via == kRelay4K ? 4096 : 1023;
+        s.relay.chunk = kRelayChunk[via];
         s.relayThread = CreateThread(NULL, 0, RelayThread, &s.relay, 0, NULL);
         if (s.relayThread == NULL)
             goto done;
@@ -777,14 +781,13 @@ int wmain(int argc, wchar_t** argv)
         goto done;
     }
     {
-        const Via throughputVias[] = {kDirect, kLauncher, kRelay4K, kRelay1023};
+        const Via throughputVias[] = {kDirect, kLauncher, kRelay4K, kRelay1023, kRelay64K};
         const Via otherVias[] = {kDirect, kLauncher, kRelay4K};
 
         if (only.empty() || only == L"throughput")
             std::printf("throughput: %llu bytes, %d runs each\n", kFloodBytes, throughputRuns);
-        for (int i = 0; i < 4 && (only.empty() || only == L"throughput"); ++i) {
+        for (int i = 0; i < 5 && (only.empty() || only == L"throughput"); ++i) {
             Via v = throughputVias[i];
-            // The 1023-byte relay only shows what the chunk size alone allows.
             int runs = v == kRelay1023 ? std::min(throughputRuns, 3) : throughputRuns;
             Row r = {"throughput", kViaKeys[v], kViaNames[v], "MB/s", Throughput(v, runs), true, false};
             rows.push_back(r);
