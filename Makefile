@@ -1,5 +1,6 @@
 # The two commands a newcomer needs: `make demo` and `make test`.
 SHELL := /bin/bash
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps build build-win32 build-win64 test demo bench clean
 

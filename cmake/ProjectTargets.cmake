@@ -15,10 +15,13 @@ function(add_device_library name)
   target_compile_options(${name} PRIVATE
     -std=c++03 -pedantic -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
   target_include_directories(${name} PRIVATE ${PROJECT_COMMON_DIR})
-  if(NOT PROJECT_TARGET STREQUAL "wince")
+  if(PROJECT_TARGET STREQUAL "wince")
+    # Windows CE libraries are GUI-subsystem images for version 3.0 and on.
+    target_link_options(${name} PRIVATE -Wl,--subsystem,windowsce:3.0)
+  else()
     # The .def names are undecorated; let the 32-bit linker match them to the
     # decorated stdcall symbols.
-    target_link_options(${name} PRIVATE -Wl,--enable-stdcall-fixup)
+    target_link_options(${name} PRIVATE -Wl,--enable-stdcall-fixup -Wl,--subsystem,windows)
   endif()
 endfunction()
 

@@ -25,4 +25,34 @@ static inline FARPROC GetProcAddressW(HMODULE module, LPCWSTR name)
 
 #endif
 
+// Starts program with commandLine (which CreateProcessW may write to): no
+// inheritance, no environment or folder of its own. Windows CE takes no
+// startup record; desktop Windows faults without one.
+static inline BOOL StartProgram(LPCWSTR program, LPWSTR commandLine,
+                                PROCESS_INFORMATION *process)
+{
+    STARTUPINFOW *startup = NULL;
+#ifndef UNDER_CE
+    STARTUPINFOW desktopStartup;
+
+    ZeroMemory(&desktopStartup, sizeof(desktopStartup));
+    desktopStartup.cb = sizeof(desktopStartup);
+    startup = &desktopStartup;
+#endif
+    ZeroMemory(process, sizeof(*process));
+    return CreateProcessW(program, commandLine, NULL, NULL, FALSE, 0, NULL,
+                          NULL, startup, process);
+}
+
+// Deletes a registry key with everything below it, as RegDeleteKeyW does on
+// Windows CE; on desktop Windows it refuses a key that has subkeys.
+static inline LONG DeleteKeyTree(HKEY root, LPCWSTR subkey)
+{
+#ifdef UNDER_CE
+    return RegDeleteKeyW(root, subkey);
+#else
+    return RegDeleteTreeW(root, subkey);
+#endif
+}
+
 #endif

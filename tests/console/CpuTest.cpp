@@ -14,21 +14,6 @@
 
 namespace {
 
-std::string ReadProcFile(const std::wstring &path)
-{
-    std::string text;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        text.append(buffer, got);
-    CloseHandle(file);
-    return text;
-}
-
 bool EndsWithNoCase(const std::string &text, const std::string &tail)
 {
     return text.size() >= tail.size() &&
@@ -49,7 +34,7 @@ DWORD LinuxProcessOf(const std::string &pathTail)
         unsigned long pid = wcstoul(entry.cFileName, &end, 10);
         if (pid == 0 || *end != L'\0')
             continue;
-        std::string line = ReadProcFile(L"Z:\\proc\\" + std::wstring(entry.cFileName) +
+        std::string line = tb::ReadFileBytes(L"Z:\\proc\\" + std::wstring(entry.cFileName) +
                                         L"\\cmdline");
         if (EndsWithNoCase(line.c_str(), pathTail))
             found = pid;
@@ -61,7 +46,7 @@ DWORD LinuxProcessOf(const std::string &pathTail)
 // User and system time of a Linux process so far, in ms (clock ticks of 10 ms).
 long CpuMs(DWORD linuxPid)
 {
-    std::string stat = ReadProcFile(L"Z:\\proc\\" + std::to_wstring(linuxPid) + L"\\stat");
+    std::string stat = tb::ReadFileBytes(L"Z:\\proc\\" + std::to_wstring(linuxPid) + L"\\stat");
     size_t close = stat.rfind(')');
     if (close == std::string::npos)
         return -1;

@@ -1,0 +1,322 @@
+// Dorvale: the package installer's setup entry points for the handheld
+// client. Before installation and removal it makes sure the client is closed;
+// it removes the client's Startup shortcut, grants desktop Remote API access,
+// runs the new client once with "/SETVERSION", and at removal clears the
+// client's data folders, the installation directory's files and its per-user
+// key. Nothing is kept between calls.
+#include <windows.h>
+#include <shlobj.h>
+
+#include "BoundedString.h"
+#include "ClientContract.h"
+#include "DeviceCompat.h"
+
+// The installer's result codes, as the platform's setup header defines them.
+typedef int codeINSTALL_INIT;
+typedef int codeINSTALL_EXIT;
+typedef int codeUNINSTALL_INIT;
+typedef int codeUNINSTALL_EXIT;
+
+#define codeINSTALL_INIT_CONTINUE   0
+#define codeINSTALL_INIT_CANCEL     1
+#define codeINSTALL_EXIT_DONE       0
+#define codeINSTALL_EXIT_UNINSTALL  1
+#define codeUNINSTALL_INIT_CONTINUE 0
+#define codeUNINSTALL_INIT_CANCEL   1
+#define codeUNINSTALL_EXIT_DONE     0
+
+// The client path in Install_Exit has room for a longer directory.
+#define CLIENT_PROGRAM_PATH_CHARS   300
+
+// How long the client gets to close, and to finish "/SETVERSION".
+#define CLOSE_PAUSE_MS              1000
+#define SETVERSION_WAIT_MS          5000
+
+// Policy 4097 (Remote API access) set to 1 (full access).
+static const WCHAR SECURITY_POLICY_DOCUMENT[] =
+    L"<wap-provisioningdoc>"
+    L"<characteristic type=\"SecurityPolicy\">"
+    L"<parm name=\"4097\" value=\"1\"/>"
+    L"</characteristic>"
+    L"</wap-provisioningdoc>";
+
+#define CFGFLAG_PROCESS             0x0001
+
+typedef HRESULT (WINAPI *ProcessConfigXmlProc)(LPCWSTR document, DWORD flags,
+                                               LPWSTR *output);
+
+extern "C" {
+BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved);
+codeINSTALL_INIT WINAPI Install_Init(HWND parent, BOOL firstCall,
+                                     BOOL previouslyInstalled,
+                                     LPCWSTR installDir);
+codeINSTALL_EXIT WINAPI Install_Exit(HWND parent, LPCWSTR installDir,
+                                     WORD failedDirs, WORD failedFiles,
+                                     WORD failedRegKeys, WORD failedRegValues,
+                                     WORD failedShortcuts);
+codeUNINSTALL_INIT WINAPI Uninstall_Init(HWND parent, LPCWSTR installDir);
+codeUNINSTALL_EXIT WINAPI Uninstall_Exit(HWND parent);
+}
+
+// Asks a running client to end and gives it one second. True when no client
+// window is left.
+static BOOL RequestClientExit(void)
+{
+    HWND window = FindWindowW(CLIENT_WINDOW_CLASS, CLIENT_WINDOW_TITLE);
+    if (window == NULL)
+        return TRUE;
+    PostMessageW(window, CLIENT_CLOSE_REQUEST, 0, 0);
+    Sleep(CLOSE_PAUSE_MS);
+    return FindWindowW(CLIENT_WINDOW_CLASS, CLIENT_WINDOW_TITLE) == NULL;
+}
+
+// Reads the installation directory into a new string the caller releases with
+// LocalFree. NULL when there is no usable directory: no key, no value, not a
+// string, or an empty one (an empty directory would turn every path built
+// from it into a path at the root).
+static LPWSTR ReadInstallDir(void)
+{
+    HKEY key;
+    DWORD type = 0;
+    DWORD size = 0;
+    LPWSTR directory = NULL;
+
+    // CE ignores the mask; desktop Windows needs it to allow the query.
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CLIENT_INSTALL_KEY, 0,
+                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return NULL;
+
+    if (RegQueryValueExW(key, CLIENT_INSTALL_DIR_VALUE, NULL, &type, NULL,
+                         &size) == ERROR_SUCCESS
+        && type == REG_SZ && size != 0) {
+        // The zero-filled tail terminates data stored without a terminator;
+        // an odd size needs one byte more to end on a whole character.
+        directory = (LPWSTR)LocalAlloc(LMEM_ZEROINIT, size + 2 + (size & 1));
+        if (directory != NULL
+            && (RegQueryValueExW(key, CLIENT_INSTALL_DIR_VALUE, NULL, &type,
+                                 (LPBYTE)directory, &size) != ERROR_SUCCESS
+                || type != REG_SZ || directory[0] == L'\0')) {
+            LocalFree(directory);
+            directory = NULL;
+        }
+    }
+
+    RegCloseKey(key);
+    return directory;
+}
+
+// Grants the desktop full Remote API access where the handheld shell offers
+// the configuration manager. Its outcome never stops the installation.
+static void ApplySecurityPolicy(void)
+{
+    HMODULE shell = LoadLibraryW(L"AYGSHELL.DLL");
+    ProcessConfigXmlProc processConfigXml;
+    LPWSTR output = NULL;
+    WCHAR message[CLIENT_PATH_CHARS];
+    HRESULT result;
+
+    if (shell == NULL)
+        return;
+
+    // Through the generic function type, which converts to any other.
+    processConfigXml = (ProcessConfigXmlProc)(void (*)(void))GetProcAddressW(
+        shell, L"DMProcessConfigXML");
+    if (processConfigXml != NULL) {
+        result = processConfigXml(SECURITY_POLICY_DOCUMENT, CFGFLAG_PROCESS,
+                                  &output);
+        if (FAILED(result)) {
+            wsprintfW(message, L"Failed to set security policy: %08lx",
+                      (unsigned long)result);
+            MessageBoxW(NULL, message, L"Error", MB_OK);
+            if (output != NULL)
+                MessageBoxW(NULL, output, L"XML Output", MB_OK);
+        }
+        // The configuration manager hands its output over to be freed so.
+        delete[] output;
+    }
+
+    FreeLibrary(shell);
+}
+
+// Deletes the client's shortcut from the Startup folder, if both exist.
+static void RemoveStartupShortcut(void)
+{
+    WCHAR folder[CLIENT_PATH_CHARS];
+    WCHAR shortcut[CLIENT_PATH_CHARS];
+
+    if (!SHGetSpecialFolderPath(NULL, folder, CSIDL_STARTUP, FALSE))
+        return;
+    if (JoinString(shortcut, CLIENT_PATH_CHARS, folder,
+                   CLIENT_STARTUP_SHORTCUT, NULL))
+        DeleteFileW(shortcut);
+}
+
+// Deletes every entry directly in directory that is not read-only. Deleting a
+// subdirectory or a file in use fails and is passed over; an entry whose path
+// would not fit is left alone.
+static void EmptyDirectory(LPCWSTR directory)
+{
+    WCHAR pattern[CLIENT_PATH_CHARS];
+    WCHAR entryPath[CLIENT_PATH_CHARS];
+    WIN32_FIND_DATAW entry;
+    HANDLE search;
+
+    if (!JoinString(pattern, CLIENT_PATH_CHARS, directory, L"\\*", NULL))
+        return;
+    search = FindFirstFileW(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0
+            && JoinString(entryPath, CLIENT_PATH_CHARS, directory, L"\\",
+                          entry.cFileName))
+            DeleteFileW(entryPath);
+    } while (FindNextFileW(search, &entry));
+
+    FindClose(search);
+}
+
+// Removes the client's per-user key with all it holds. A key that is already
+// gone, or cannot be deleted, does not stop the removal, so the outcome is
+// not looked at.
+static void DeleteSettingsKey(void)
+{
+    DeleteKeyTree(HKEY_CURRENT_USER, CLIENT_SETTINGS_KEY);
+}
+
+// Removes directory plus suffix if it is empty; skipped if the path would
+// not fit.
+static void RemoveEmptyFolder(LPCWSTR directory, LPCWSTR suffix)
+{
+    WCHAR path[CLIENT_PATH_CHARS];
+
+    if (JoinString(path, CLIENT_PATH_CHARS, directory, suffix, NULL))
+        RemoveDirectoryW(path);
+}
+
+// Starts the client once with "/SETVERSION" and waits for it to end.
+static BOOL RunClientSetVersion(LPCWSTR program, BOOL *ended)
+{
+    WCHAR commandLine[] = CLIENT_SETVERSION_SWITCH;
+    PROCESS_INFORMATION process;
+
+    *ended = FALSE;
+    if (!StartProgram(program, commandLine, &process))
+        return FALSE;
+
+    *ended = WaitForSingleObject(process.hProcess, SETVERSION_WAIT_MS)
+             == WAIT_OBJECT_0;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return TRUE;
+}
+
+BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved)
+{
+    (void)module;
+    (void)reason;
+    (void)reserved;
+    return TRUE;
+}
+
+codeINSTALL_INIT WINAPI Install_Init(HWND parent, BOOL firstCall,
+                                     BOOL previouslyInstalled,
+                                     LPCWSTR installDir)
+{
+    (void)parent;
+    (void)firstCall;
+    (void)previouslyInstalled;
+    (void)installDir;
+
+    // The shortcut goes first: a client started at the next boot from an
+    // old shortcut would hold the files open.
+    RemoveStartupShortcut();
+    if (!RequestClientExit()) {
+        MessageBoxW(NULL, L"Client cannot be shutdown: reset device.",
+                    L"Install Init Error", MB_OK);
+        return codeINSTALL_INIT_CANCEL;
+    }
+    ApplySecurityPolicy();
+    return codeINSTALL_INIT_CONTINUE;
+}
+
+codeINSTALL_EXIT WINAPI Install_Exit(HWND parent, LPCWSTR installDir,
+                                     WORD failedDirs, WORD failedFiles,
+                                     WORD failedRegKeys, WORD failedRegValues,
+                                     WORD failedShortcuts)
+{
+    WCHAR program[CLIENT_PROGRAM_PATH_CHARS];
+    BOOL haveProgram = FALSE;
+    BOOL ended = FALSE;
+    LPWSTR directory;
+
+    (void)parent;
+    (void)installDir;
+    (void)failedDirs;
+    (void)failedFiles;
+    (void)failedRegKeys;
+    (void)failedRegValues;
+    (void)failedShortcuts;
+
+    // The registry, not the installer's argument, says where the client is.
+    directory = ReadInstallDir();
+    if (directory != NULL) {
+        haveProgram = JoinString(program, CLIENT_PROGRAM_PATH_CHARS, directory,
+                                 CLIENT_PROGRAM_NAME, NULL);
+        LocalFree(directory);
+    }
+
+    if (!haveProgram || !RunClientSetVersion(program, &ended)) {
+        MessageBoxW(NULL, L"Failed to execute Client", L"Install Exit Error 1",
+                    MB_OK);
+        return codeINSTALL_EXIT_UNINSTALL;
+    }
+    if (!ended) {
+        MessageBoxW(NULL, L"Client failed to run", L"Install Exit Error 2",
+                    MB_OK);
+        return codeINSTALL_EXIT_UNINSTALL;
+    }
+    return codeINSTALL_EXIT_DONE;
+}
+
+codeUNINSTALL_INIT WINAPI Uninstall_Init(HWND parent, LPCWSTR installDir)
+{
+    WCHAR temp[CLIENT_PATH_CHARS];
+    LPWSTR directory;
+
+    (void)parent;
+    (void)installDir;
+
+    if (!RequestClientExit()) {
+        MessageBoxW(NULL, L"Failed to shutdown Client", L"Uninstall Init Error",
+                    MB_OK);
+        return codeUNINSTALL_INIT_CANCEL;
+    }
+
+    // Without a known installation there are no folders to clear, but the
+    // key and the shortcut still belong to the client being removed.
+    directory = ReadInstallDir();
+    if (directory != NULL) {
+        // Data folders go only when empty: they may hold the user's data.
+        RemoveEmptyFolder(directory, CLIENT_OUTGOING_FOLDER);
+        RemoveEmptyFolder(directory, CLIENT_MEDIA_FOLDER);
+        if (JoinString(temp, CLIENT_PATH_CHARS, directory, CLIENT_TEMP_FOLDER,
+                       NULL)) {
+            EmptyDirectory(temp);
+            RemoveDirectoryW(temp);
+        }
+        EmptyDirectory(directory);
+        LocalFree(directory);
+    }
+
+    DeleteSettingsKey();
+    RemoveStartupShortcut();
+    return codeUNINSTALL_INIT_CONTINUE;
+}
+
+codeUNINSTALL_EXIT WINAPI Uninstall_Exit(HWND parent)
+{
+    (void)parent;
+    return codeUNINSTALL_EXIT_DONE;
+}

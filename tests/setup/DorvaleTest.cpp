@@ -1,0 +1,727 @@
+// Dorvale.dll's four entry points, loaded afresh for every case, on a real
+// folder tree, registry keys, client processes and message boxes.
+#include <windows.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace {
+
+const wchar_t kInstallKey[] = L"Software\\Apps\\Pelorin Client";
+const wchar_t kSettingsKey[] = L"Software\\Pelorin";
+const wchar_t kClientClass[] = L"PL3WNDCLASS";
+const wchar_t kClientTitle[] = L"Pelorin";
+const char kPolicyDocument[] =
+    "<wap-provisioningdoc><characteristic type=\"SecurityPolicy\">"
+    "<parm name=\"4097\" value=\"1\"/></characteristic></wap-provisioningdoc>";
+
+typedef int(WINAPI *InstallInitProc)(HWND, BOOL, BOOL, LPCWSTR);
+typedef int(WINAPI *InstallExitProc)(HWND, LPCWSTR, WORD, WORD, WORD, WORD, WORD);
+typedef int(WINAPI *UninstallInitProc)(HWND, LPCWSTR);
+typedef int(WINAPI *UninstallExitProc)(HWND);
+
+typedef std::vector<std::pair<std::wstring, std::wstring>> Boxes;  // caption, text
+
+std::wstring StartupFolder()
+{
+    wchar_t path[MAX_PATH];
+    if (!SHGetSpecialFolderPathW(nullptr, path, CSIDL_STARTUP, TRUE))
+        return std::wstring();
+    return path;
+}
+
+bool MakeFile(const std::wstring &path, DWORD attributes = FILE_ATTRIBUTE_NORMAL)
+{
+    return tb::WriteFileBytes(path, "data") && SetFileAttributesW(path.c_str(), attributes);
+}
+
+bool MakeDir(const std::wstring &path)
+{
+    return CreateDirectoryW(path.c_str(), nullptr) != FALSE;
+}
+
+bool Exists(const std::wstring &path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool ClientWindowShown()
+{
+    return FindWindowW(kClientClass, kClientTitle) != nullptr;
+}
+
+// Milliseconds taken by call.
+template <typename Call>
+ULONGLONG Timed(Call call)
+{
+    ULONGLONG start = GetTickCount64();
+    call();
+    return GetTickCount64() - start;
+}
+
+// Ids of the processes running program (a full path).
+std::vector<DWORD> ProcessesOf(const std::wstring &program)
+{
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return ids;
+    PROCESSENTRY32W entry = {sizeof(entry)};
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        HANDLE process =
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        if (process == nullptr)
+            continue;
+        wchar_t image[MAX_PATH];
+        DWORD size = MAX_PATH;
+        if (QueryFullProcessImageNameW(process, 0, image, &size)
+            && lstrcmpiW(image, program.c_str()) == 0)
+            ids.push_back(entry.th32ProcessID);
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+// A process object stays reachable by its id while anyone holds a handle.
+bool ProcessObjectAlive(DWORD id)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (process == nullptr)
+        return false;
+    CloseHandle(process);
+    return true;
+}
+
+class DorvaleTest : public ::testing::Test {
+protected:
+    tb::TempDir temp;
+    std::wstring installDir = temp.Join(L"Pelorin Client");
+    std::wstring clientLog = temp.Join(L"client.log");
+    std::wstring shellLog = temp.Join(L"shell.log");
+    tb::ScopedEnv clientLogEnv{L"PELORIN_CLIENT_LOG", clientLog.c_str()};
+    tb::ScopedEnv clientCloseEnv{L"PELORIN_CLIENT_ON_CLOSE", nullptr};
+    tb::ScopedEnv clientSetVersionEnv{L"PELORIN_CLIENT_SETVERSION_MS", nullptr};
+    tb::ScopedEnv shellLogEnv{L"PELORIN_AYGSHELL_LOG", shellLog.c_str()};
+    tb::ScopedEnv shellResultEnv{L"PELORIN_AYGSHELL_RESULT", nullptr};
+    tb::ScopedEnv shellOutputEnv{L"PELORIN_AYGSHELL_OUTPUT", nullptr};
+    tb::MessageBoxWatcher boxes;
+    std::wstring shortcut;
+    wchar_t oldDirectory[MAX_PATH] = {};
+    HMODULE library = nullptr;
+    InstallInitProc installInit = nullptr;
+    InstallExitProc installExit = nullptr;
+    UninstallInitProc uninstallInit = nullptr;
+    UninstallExitProc uninstallExit = nullptr;
+
+    void SetUp() override
+    {
+        ASSERT_FALSE(ClientWindowShown()) << "a client from elsewhere is running";
+        tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kInstallKey);
+        tb::DeleteRegTree(HKEY_CURRENT_USER, kSettingsKey);
+        // A path wrongly built from nothing would start at the current
+        // drive's root: keep that inside the Wine prefix's C: drive.
+        GetCurrentDirectoryW(MAX_PATH, oldDirectory);
+        ASSERT_TRUE(SetCurrentDirectoryW(temp.path().c_str()));
+
+        ASSERT_TRUE(MakeDir(installDir));
+        ASSERT_TRUE(tb::CopyBinary(L"Client.exe", installDir + L"\\Client.exe"));
+        ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", installDir));
+        ASSERT_TRUE(tb::SetRegDword(HKEY_CURRENT_USER, kSettingsKey, L"AutoRestart", 1));
+        std::wstring startup = StartupFolder();
+        ASSERT_FALSE(startup.empty());
+        shortcut = startup + L"\\Pelorin.lnk";
+        ASSERT_TRUE(tb::WriteFileBytes(shortcut, "shortcut"));
+
+        ASSERT_TRUE(tb::CopyBinary(L"Dorvale.dll", temp.Join(L"Dorvale.dll")));
+        library = LoadLibraryW(temp.Join(L"Dorvale.dll").c_str());
+        ASSERT_NE(nullptr, library);
+        installInit = (InstallInitProc)(void (*)())GetProcAddress(library, "Install_Init");
+        installExit = (InstallExitProc)(void (*)())GetProcAddress(library, "Install_Exit");
+        uninstallInit = (UninstallInitProc)(void (*)())GetProcAddress(library, "Uninstall_Init");
+        uninstallExit = (UninstallExitProc)(void (*)())GetProcAddress(library, "Uninstall_Exit");
+        ASSERT_TRUE(installInit && installExit && uninstallInit && uninstallExit);
+    }
+
+    void TearDown() override
+    {
+        if (library != nullptr)
+            FreeLibrary(library);
+        SetDllDirectoryW(nullptr);
+        tb::KillProcessesUnder(temp.path());
+        if (!shortcut.empty())
+            DeleteFileW(shortcut.c_str());
+        tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kInstallKey);
+        tb::DeleteRegTree(HKEY_CURRENT_USER, kSettingsKey);
+        SetCurrentDirectoryW(oldDirectory);
+    }
+
+    // Puts the shell library stand-in within the search path of LoadLibrary.
+    void OfferShellLibrary()
+    {
+        ASSERT_TRUE(SetDllDirectoryW((tb::BinDir() + L"\\platform").c_str()));
+    }
+
+    // Starts the installed client, answering the close request as onClose
+    // says, and waits for its window.
+    tb::Process StartClient(const wchar_t *onClose)
+    {
+        SetEnvironmentVariableW(L"PELORIN_CLIENT_ON_CLOSE", onClose);
+        tb::Process client = tb::StartProcess(L"\"" + installDir + L"\\Client.exe\"");
+        EXPECT_TRUE(client.started());
+        EXPECT_TRUE(tb::WaitUntil(ClientWindowShown, 10000));
+        return client;
+    }
+
+    // The boxes shown so far, oldest first, must be exactly these.
+    void ExpectBoxes(const Boxes &expected)
+    {
+        if (!expected.empty())
+            boxes.WaitForBoxes(expected.size(), 2000);
+        Boxes seen;
+        for (const tb::MessageBoxSeen &box : boxes.Take())
+            seen.emplace_back(box.caption, box.text);
+        EXPECT_EQ(expected, seen);
+    }
+
+    std::vector<std::string> ClientLog() { return tb::ReadLines(clientLog); }
+    std::string LastClientEvent()
+    {
+        std::vector<std::string> lines = ClientLog();
+        return lines.empty() ? std::string() : lines.back();
+    }
+    std::vector<std::string> ShellLog() { return tb::ReadLines(shellLog); }
+};
+
+// --- Install_Init ------------------------------------------------------------
+
+TEST_F(DorvaleTest, InstallInitWithoutClientProvisionsAtOnceAndContinues)
+{
+    OfferShellLibrary();
+    int result = -1;
+    ULONGLONG elapsed = Timed([&] { result = installInit(nullptr, TRUE, FALSE, L"\\ignored"); });
+
+    EXPECT_EQ(0, result);
+    EXPECT_LT(elapsed, 500u) << "no client to wait for";
+    ExpectBoxes({});
+    EXPECT_EQ(std::vector<std::string>{std::string("flags=1 output=null document=") + kPolicyDocument},
+              ShellLog());
+    EXPECT_FALSE(Exists(shortcut));
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"AYGSHELL.DLL")) << "shell library left loaded";
+    EXPECT_TRUE(ClientLog().empty()) << "nothing started";
+}
+
+TEST_F(DorvaleTest, InstallInitWaitsOneSecondForClientToClose)
+{
+    OfferShellLibrary();
+    tb::Process client = StartClient(L"300");
+    int result = -1;
+    ULONGLONG elapsed = Timed([&] { result = installInit(nullptr, TRUE, FALSE, L"\\ignored"); });
+
+    EXPECT_EQ(0, result);
+    EXPECT_GE(elapsed, 950u);
+    EXPECT_LT(elapsed, 2500u);
+    EXPECT_TRUE(client.Wait(0));
+    EXPECT_EQ("close", LastClientEvent());
+    EXPECT_EQ(1u, ShellLog().size());
+    ExpectBoxes({});
+}
+
+TEST_F(DorvaleTest, InstallInitCancelsWhileClientStillThereAfterOneSecond)
+{
+    OfferShellLibrary();
+    // One client never closes, the other closes too late.
+    for (const wchar_t *onClose : {L"ignore", L"2500"}) {
+        SCOPED_TRACE(tb::Narrow(onClose));
+        ASSERT_TRUE(tb::WriteFileBytes(shortcut, "shortcut"));
+        tb::Process client = StartClient(onClose);
+        int result = -1;
+        ULONGLONG elapsed =
+            Timed([&] { result = installInit(nullptr, TRUE, FALSE, L"\\ignored"); });
+
+        EXPECT_EQ(1, result);
+        EXPECT_GE(elapsed, 950u);
+        EXPECT_LT(elapsed, 2500u);
+        ExpectBoxes({{L"Install Init Error", L"Client cannot be shutdown: reset device."}});
+        EXPECT_FALSE(Exists(shortcut)) << "the shortcut goes before the client check";
+        EXPECT_TRUE(ShellLog().empty()) << "nothing may be provisioned";
+        EXPECT_EQ("close", LastClientEvent());
+        client.Terminate();
+        EXPECT_TRUE(tb::WaitUntil([] { return !ClientWindowShown(); }, 5000));
+    }
+}
+
+TEST_F(DorvaleTest, InstallInitReportsProvisioningFailuresButContinues)
+{
+    OfferShellLibrary();
+    const wchar_t output[] = L"<wap-provisioningdoc><characteristic-error type=\"SecurityPolicy\"/>"
+                             L"</wap-provisioningdoc>";
+    struct Case {
+        const wchar_t *result;
+        const wchar_t *output;
+        Boxes expected;
+    } cases[] = {
+        {L"0x80042A0B", output,
+         {{L"Error", L"Failed to set security policy: 80042a0b"}, {L"XML Output", output}}},
+        {L"0x8000FFFF", nullptr, {{L"Error", L"Failed to set security policy: 8000ffff"}}},
+        // A success code other than S_OK is no failure, whatever came back.
+        {L"0x0004ABCD", output, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(tb::Narrow(c.result));
+        SetEnvironmentVariableW(L"PELORIN_AYGSHELL_RESULT", c.result);
+        SetEnvironmentVariableW(L"PELORIN_AYGSHELL_OUTPUT", c.output);
+        EXPECT_EQ(0, installInit(nullptr, TRUE, FALSE, L"\\ignored"));
+        ExpectBoxes(c.expected);
+    }
+    EXPECT_EQ(3u, ShellLog().size());
+}
+
+TEST_F(DorvaleTest, InstallInitIsSilentWithoutTheShellLibraryOrItsCall)
+{
+    // Nothing on the search path offers the library.
+    HMODULE probe = LoadLibraryW(L"AYGSHELL.DLL");
+    if (probe != nullptr)
+        FreeLibrary(probe);
+    ASSERT_EQ(nullptr, probe);
+    SetEnvironmentVariableW(L"PELORIN_AYGSHELL_RESULT", L"0x80004005");
+    EXPECT_EQ(0, installInit(nullptr, TRUE, FALSE, L"\\ignored"));
+    ExpectBoxes({});
+    EXPECT_FALSE(Exists(shortcut));
+
+    // A library of that name without the configuration-manager call.
+    std::wstring platform = temp.Join(L"bare-platform");
+    ASSERT_TRUE(MakeDir(platform));
+    ASSERT_TRUE(tb::CopyBinary(L"Dorvale.dll", platform + L"\\AYGSHELL.DLL"));
+    ASSERT_TRUE(SetDllDirectoryW(platform.c_str()));
+    EXPECT_EQ(0, installInit(nullptr, TRUE, FALSE, L"\\ignored"));
+    ExpectBoxes({});
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"AYGSHELL.DLL")) << "library left loaded";
+    EXPECT_TRUE(ShellLog().empty());
+}
+
+// --- Install_Exit ------------------------------------------------------------
+
+TEST_F(DorvaleTest, InstallExitRunsClientOnceWithSetVersion)
+{
+    // Installation directory stored with and without a terminator.
+    for (bool terminated : {true, false}) {
+        SCOPED_TRACE(terminated ? "terminated" : "unterminated");
+        DeleteFileW(clientLog.c_str());
+        if (!terminated) {
+            // The character after the data is not zero, so nothing adds one.
+            std::wstring data = installDir + L"X";
+            DWORD size = (DWORD)(installDir.size() * sizeof(wchar_t));
+            ASSERT_TRUE(tb::SetRegRaw(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", REG_SZ,
+                                      data.c_str(), size));
+            std::vector<BYTE> stored;
+            ASSERT_TRUE(tb::ReadRegRaw(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", &stored));
+            ASSERT_EQ(size, stored.size());
+        }
+        int result = -1;
+        ULONGLONG elapsed =
+            Timed([&] { result = installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0); });
+
+        EXPECT_EQ(0, result);
+        EXPECT_LT(elapsed, 4000u);
+        EXPECT_EQ(std::vector<std::string>{"start:/SETVERSION"}, ClientLog());
+        ExpectBoxes({});
+    }
+}
+
+TEST_F(DorvaleTest, InstallExitReleasesTheClientItStarted)
+{
+    std::wstring program = installDir + L"\\Client.exe";
+    // The check itself: a handle held elsewhere keeps an ended process
+    // reachable by its id, and nothing does once it is closed.
+    DWORD controlId = 0;
+    {
+        SetEnvironmentVariableW(L"PELORIN_CLIENT_SETVERSION_MS", L"0");
+        tb::RunOptions options;
+        options.application = program;
+        tb::Process control = tb::StartProcess(L"/SETVERSION", options);
+        ASSERT_TRUE(control.started());
+        ASSERT_TRUE(control.Wait(5000));
+        controlId = control.id();
+        ASSERT_TRUE(ProcessObjectAlive(controlId));
+    }
+    // Wine lets the object go about half a second after the last handle.
+    ASSERT_TRUE(tb::WaitUntil([&] { return !ProcessObjectAlive(controlId); }, 3000));
+
+    // Long enough a run to learn the client's id while Install_Exit waits.
+    SetEnvironmentVariableW(L"PELORIN_CLIENT_SETVERSION_MS", L"1500");
+    std::vector<DWORD> seen;
+    std::thread spy([&] {
+        tb::WaitUntil([&] { return !(seen = ProcessesOf(program)).empty(); }, 5000);
+    });
+    int result = installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0);
+    spy.join();
+
+    EXPECT_EQ(0, result);
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_TRUE(tb::WaitUntil([&] { return !ProcessObjectAlive(seen[0]); }, 3000))
+        << "process or thread handle left open";
+    ExpectBoxes({});
+}
+
+TEST_F(DorvaleTest, InstallExitUndoesWhenClientKeepsRunning)
+{
+    SetEnvironmentVariableW(L"PELORIN_CLIENT_SETVERSION_MS", L"8000");
+    int result = -1;
+    ULONGLONG elapsed = Timed([&] { result = installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0); });
+
+    EXPECT_EQ(1, result);
+    EXPECT_GE(elapsed, 4950u);
+    EXPECT_LT(elapsed, 7000u);
+    ExpectBoxes({{L"Install Exit Error 2", L"Client failed to run"}});
+    EXPECT_EQ(std::vector<std::string>{"start:/SETVERSION"}, ClientLog());
+}
+
+TEST_F(DorvaleTest, InstallExitUndoesWhenNoClientCanBeStarted)
+{
+    // A directory so long that "\Client.exe" no longer fits the 300
+    // characters: "\Client.ex", a shortened name, is another program. (Wine
+    // starts nothing by a path that long, so there only the message and the
+    // result tell; on a device the client log would, too.)
+    std::wstring longDir = temp.Join(L"long");
+    ASSERT_TRUE(MakeDir(longDir));
+    longDir += L"\\" + std::wstring(289 - longDir.size() - 1, L'd');
+    ASSERT_EQ(289u, longDir.size());
+    ASSERT_TRUE(MakeDir(longDir));
+    ASSERT_TRUE(tb::CopyBinary(L"Client.exe", longDir + L"\\Client.exe"));
+    ASSERT_TRUE(tb::CopyBinary(L"Client.exe", longDir + L"\\Client.ex"));
+
+    const DWORD number = 7;
+    struct Case {
+        const char *name;
+        std::function<bool()> arrange;
+    } cases[] = {
+        {"no Client.exe", [&] { return DeleteFileW((installDir + L"\\Client.exe").c_str()) != FALSE; }},
+        {"no key", [&] { tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kInstallKey); return true; }},
+        {"no value",
+         [&] {
+             tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kInstallKey);
+             return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"Other", installDir);
+         }},
+        {"not a string",
+         [&] {
+             return tb::SetRegRaw(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", REG_DWORD,
+                                  &number, sizeof(number));
+         }},
+        {"empty string",
+         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L""); }},
+        {"path too long",
+         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", longDir); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.arrange());
+        EXPECT_EQ(1, installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0));
+        ExpectBoxes({{L"Install Exit Error 1", L"Failed to execute Client"}});
+        EXPECT_TRUE(ClientLog().empty());
+    }
+}
+
+// --- Uninstall_Init ----------------------------------------------------------
+
+// A used installation: what Uninstall_Init should leave (true) or remove.
+struct TreeEntry {
+    std::wstring path;  // below the installation directory; "" is the directory
+    bool stays;
+};
+
+class UninstallTest : public DorvaleTest {
+protected:
+    // Fills the installation directory; Temp holds a read-only file if asked.
+    std::vector<TreeEntry> BuildTree(const std::wstring &dir, bool readOnlyInTemp)
+    {
+        struct Item {
+            const wchar_t *path;
+            DWORD attributes;  // INVALID_FILE_ATTRIBUTES: a folder
+            bool stays;
+        } items[] = {
+            {L"normal.txt", FILE_ATTRIBUTE_NORMAL, false},
+            {L"hidden.txt", FILE_ATTRIBUTE_HIDDEN, false},
+            {L"system.txt", FILE_ATTRIBUTE_SYSTEM, false},
+            {L"readonly.txt", FILE_ATTRIBUTE_READONLY, true},
+            {L"sub", INVALID_FILE_ATTRIBUTES, true},
+            {L"sub\\inner.txt", FILE_ATTRIBUTE_NORMAL, true},
+            {L"Outgoing", INVALID_FILE_ATTRIBUTES, true},
+            {L"Outgoing\\queued.txt", FILE_ATTRIBUTE_NORMAL, true},
+            {L"Media", INVALID_FILE_ATTRIBUTES, false},
+            {L"Temp", INVALID_FILE_ATTRIBUTES, readOnlyInTemp},
+            {L"Temp\\a.tmp", FILE_ATTRIBUTE_NORMAL, false},
+            {L"Temp\\b.tmp", FILE_ATTRIBUTE_HIDDEN, false},
+        };
+        std::vector<TreeEntry> tree = {{L"", true}};
+        if (!Exists(dir))
+            EXPECT_TRUE(MakeDir(dir));
+        if (Exists(dir + L"\\Client.exe"))
+            tree.push_back({L"Client.exe", false});
+        for (const Item &item : items) {
+            std::wstring path = dir + L"\\" + item.path;
+            EXPECT_TRUE(item.attributes == INVALID_FILE_ATTRIBUTES ? MakeDir(path)
+                                                                   : MakeFile(path, item.attributes))
+                << tb::Narrow(path);
+            tree.push_back({item.path, item.stays});
+        }
+        if (readOnlyInTemp) {
+            EXPECT_TRUE(MakeFile(dir + L"\\Temp\\locked.tmp", FILE_ATTRIBUTE_READONLY));
+            tree.push_back({L"Temp\\locked.tmp", true});
+        }
+        return tree;
+    }
+
+    // Every entry exists exactly when expected (all when untouched).
+    void ExpectTree(const std::wstring &dir, const std::vector<TreeEntry> &tree, bool untouched)
+    {
+        for (const TreeEntry &entry : tree) {
+            std::wstring path = entry.path.empty() ? dir : dir + L"\\" + entry.path;
+            EXPECT_EQ(untouched || entry.stays, Exists(path)) << tb::Narrow(path);
+        }
+    }
+};
+
+TEST_F(UninstallTest, UninstallInitClearsExactlyWhatMayGo)
+{
+    for (bool readOnlyInTemp : {false, true}) {
+        SCOPED_TRACE(readOnlyInTemp ? "read-only file in Temp" : "Temp all deletable");
+        std::wstring dir = temp.Join(readOnlyInTemp ? L"Client B" : L"Client A");
+        ASSERT_TRUE(MakeDir(dir));
+        ASSERT_TRUE(tb::CopyBinary(L"Client.exe", dir + L"\\Client.exe"));
+        ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", dir));
+        ASSERT_TRUE(tb::SetRegDword(HKEY_CURRENT_USER, kSettingsKey, L"AutoRestart", 1));
+        // The client may keep more below its key; it all goes with the key.
+        ASSERT_TRUE(tb::SetRegDword(HKEY_CURRENT_USER, std::wstring(kSettingsKey) + L"\\Accounts",
+                                    L"Count", 2));
+        ASSERT_TRUE(tb::WriteFileBytes(shortcut, "shortcut"));
+        std::vector<TreeEntry> tree = BuildTree(dir, readOnlyInTemp);
+
+        EXPECT_EQ(0, uninstallInit(nullptr, L"\\ignored"));
+        ExpectTree(dir, tree, false);
+        EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+        EXPECT_FALSE(Exists(shortcut));
+        EXPECT_TRUE(tb::RegValueExists(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir"))
+            << "the installation key is the installer's";
+        ExpectBoxes({});
+    }
+}
+
+TEST_F(UninstallTest, UninstallInitCancelsTouchingNothingWhileClientRuns)
+{
+    std::vector<TreeEntry> tree = BuildTree(installDir, true);
+    tb::Process client = StartClient(L"ignore");
+    int result = -1;
+    ULONGLONG elapsed = Timed([&] { result = uninstallInit(nullptr, L"\\ignored"); });
+
+    EXPECT_EQ(1, result);
+    EXPECT_GE(elapsed, 950u);
+    EXPECT_LT(elapsed, 2500u);
+    ExpectBoxes({{L"Uninstall Init Error", L"Failed to shutdown Client"}});
+    ExpectTree(installDir, tree, true);
+    EXPECT_TRUE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_TRUE(Exists(shortcut));
+    EXPECT_EQ("close", LastClientEvent());
+}
+
+TEST_F(UninstallTest, UninstallInitWithoutInstallDirStillRemovesKeyAndShortcut)
+{
+    std::vector<TreeEntry> tree = BuildTree(installDir, false);
+    // What a path built from an empty string would reach: the drive's root.
+    std::vector<std::wstring> rootProbes;
+    for (const wchar_t *folder : {L"C:\\Outgoing", L"C:\\Media", L"C:\\Temp"})
+        if (MakeDir(folder))
+            rootProbes.push_back(folder);
+    ASSERT_TRUE(MakeDir(L"C:\\Temp") || Exists(L"C:\\Temp"));
+    ASSERT_TRUE(MakeFile(L"C:\\Temp\\dorvale-probe.tmp"));
+    ASSERT_TRUE(MakeFile(L"C:\\dorvale-probe.tmp"));
+
+    const DWORD number = 7;
+    struct Case {
+        const char *name;
+        std::function<bool()> arrange;
+    } cases[] = {
+        {"no key", [&] { tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kInstallKey); return true; }},
+        {"no value",
+         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"Other", installDir); }},
+        {"not a string",
+         [&] {
+             return tb::SetRegRaw(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", REG_DWORD,
+                                  &number, sizeof(number));
+         }},
+        {"empty string",
+         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L""); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.arrange());
+        ASSERT_TRUE(tb::SetRegDword(HKEY_CURRENT_USER, kSettingsKey, L"AutoRestart", 1));
+        ASSERT_TRUE(tb::WriteFileBytes(shortcut, "shortcut"));
+
+        EXPECT_EQ(0, uninstallInit(nullptr, L"\\ignored"));
+        ExpectBoxes({});
+        ExpectTree(installDir, tree, true);
+        EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+        EXPECT_FALSE(Exists(shortcut));
+        for (const std::wstring &probe : rootProbes)
+            EXPECT_TRUE(Exists(probe)) << tb::Narrow(probe);
+        EXPECT_TRUE(Exists(L"C:\\Temp\\dorvale-probe.tmp"));
+        EXPECT_TRUE(Exists(L"C:\\dorvale-probe.tmp"));
+    }
+
+    DeleteFileW(L"C:\\dorvale-probe.tmp");
+    DeleteFileW(L"C:\\Temp\\dorvale-probe.tmp");
+    for (const std::wstring &probe : rootProbes)
+        RemoveDirectoryW(probe.c_str());
+}
+
+TEST_F(UninstallTest, UninstallInitSkipsEveryPathThatWouldNotFit)
+{
+    // 255 characters: "\*" and a name of up to three characters still fit
+    // the 260-character buffers; "\Temp", "\Media", "\Outgoing" do not.
+    std::wstring dir = temp.Join(L"long");
+    ASSERT_TRUE(MakeDir(dir));
+    dir += L"\\" + std::wstring(255 - dir.size() - 1, L'p');
+    ASSERT_EQ(255u, dir.size());
+    ASSERT_TRUE(MakeDir(dir));
+    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", dir));
+
+    // "Tem", "Med" and "Out" are what the data folders' paths would be cut to.
+    struct Item {
+        const wchar_t *path;
+        bool folder;
+        bool stays;
+    } items[] = {
+        {L"abc", false, false},      {L"abcd", false, true}, {L"Temp", true, true},
+        {L"Temp\\x.tmp", false, true}, {L"Tem", true, true},   {L"Tem\\y.tmp", false, true},
+        {L"Media", true, true},      {L"Med", true, true},    {L"Outgoing", true, true},
+        {L"Out", true, true},
+    };
+    std::vector<TreeEntry> tree = {{L"", true}};
+    for (const Item &item : items) {
+        std::wstring path = dir + L"\\" + item.path;
+        ASSERT_TRUE(item.folder ? MakeDir(path) : MakeFile(path)) << tb::Narrow(path);
+        tree.push_back({item.path, item.stays});
+    }
+
+    EXPECT_EQ(0, uninstallInit(nullptr, L"\\ignored"));
+    ExpectBoxes({});
+    ExpectTree(dir, tree, false);
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_FALSE(Exists(shortcut));
+}
+
+// --- Uninstall_Exit ----------------------------------------------------------
+
+TEST_F(UninstallTest, UninstallExitReturnsZeroAndTouchesNothing)
+{
+    std::vector<TreeEntry> tree = BuildTree(installDir, false);
+    EXPECT_EQ(0, uninstallExit(nullptr));
+    ExpectBoxes({});
+    ExpectTree(installDir, tree, true);
+    EXPECT_TRUE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_TRUE(Exists(shortcut));
+}
+
+// --- through the installer stand-in ------------------------------------------
+
+class InstallerTest : public DorvaleTest {
+protected:
+    // The installer with the setup library and the platform's shell library
+    // beside it, off this test program's search path; the package to install.
+    std::wstring tools = temp.Join(L"installer");
+    std::wstring package = temp.Join(L"package");
+    std::wstring target = temp.Join(L"Installed Client");
+
+    void SetUp() override
+    {
+        DorvaleTest::SetUp();
+        boxes.WatchAllProcesses();
+        ASSERT_TRUE(MakeDir(tools));
+        for (const wchar_t *name : {L"installer.exe", L"Dorvale.dll"})
+            ASSERT_TRUE(tb::CopyBinary(name, tools + L"\\" + name));
+        ASSERT_TRUE(tb::CopyBinary(L"platform\\AYGSHELL.DLL", tools + L"\\AYGSHELL.DLL"));
+        ASSERT_TRUE(MakeDir(package));
+        ASSERT_TRUE(tb::CopyBinary(L"Client.exe", package + L"\\Client.exe"));
+        ASSERT_TRUE(MakeFile(package + L"\\readme.txt"));
+    }
+
+    tb::ProcessResult RunInstaller(const std::wstring &mode, const std::wstring &dir)
+    {
+        return tb::RunProcess(L"\"" + tools + L"\\installer.exe\" " + mode + L" \"" + tools +
+                              L"\\Dorvale.dll\" \"" + dir + L"\" \"" + package + L"\"");
+    }
+};
+
+bool Contains(const std::string &text, const char *part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(InstallerTest, InstallsAndRemovesThroughTheEntryPoints)
+{
+    tb::ProcessResult install = RunInstaller(L"install", target);
+    EXPECT_EQ(0u, install.exitCode) << install.output;
+    EXPECT_TRUE(Contains(install.output, "Install_Init returned 0")) << install.output;
+    EXPECT_TRUE(Contains(install.output, "Install_Exit returned 0")) << install.output;
+    EXPECT_EQ(std::vector<std::string>{"start:/SETVERSION"}, ClientLog());
+    EXPECT_EQ(1u, ShellLog().size());
+    EXPECT_FALSE(Exists(shortcut));
+    EXPECT_TRUE(Exists(target + L"\\readme.txt"));
+
+    // The client at work since: its data, settings and shortcut.
+    ASSERT_TRUE(MakeFile(target + L"\\user.dat"));
+    ASSERT_TRUE(MakeFile(target + L"\\keep.dat", FILE_ATTRIBUTE_READONLY));
+    for (const wchar_t *folder : {L"\\Outgoing", L"\\Media", L"\\Temp"})
+        ASSERT_TRUE(MakeDir(target + folder));
+    ASSERT_TRUE(MakeFile(target + L"\\Outgoing\\queued.txt"));
+    ASSERT_TRUE(MakeFile(target + L"\\Temp\\scratch.tmp"));
+    ASSERT_TRUE(tb::WriteFileBytes(shortcut, "shortcut"));
+
+    tb::ProcessResult remove = RunInstaller(L"remove", target);
+    EXPECT_EQ(0u, remove.exitCode) << remove.output;
+    EXPECT_TRUE(Contains(remove.output, "Uninstall_Init returned 0")) << remove.output;
+    EXPECT_TRUE(Contains(remove.output, "Uninstall_Exit returned 0")) << remove.output;
+    for (const wchar_t *gone : {L"\\Client.exe", L"\\readme.txt", L"\\user.dat", L"\\Media", L"\\Temp"})
+        EXPECT_FALSE(Exists(target + gone)) << tb::Narrow(gone);
+    for (const wchar_t *kept : {L"\\keep.dat", L"\\Outgoing\\queued.txt"})
+        EXPECT_TRUE(Exists(target + kept)) << tb::Narrow(kept);
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_LOCAL_MACHINE, kInstallKey));
+    EXPECT_FALSE(Exists(shortcut));
+    ExpectBoxes({});
+}
+
+TEST_F(InstallerTest, ActsOnCancelAndUndo)
+{
+    // A running client that will not close cancels before any file moves.
+    tb::Process client = StartClient(L"ignore");
+    tb::ProcessResult cancelled = RunInstaller(L"install", installDir);
+    EXPECT_EQ(2u, cancelled.exitCode) << cancelled.output;
+    EXPECT_TRUE(Contains(cancelled.output, "installation cancelled")) << cancelled.output;
+    EXPECT_FALSE(Exists(installDir + L"\\readme.txt"));
+    ExpectBoxes({{L"Install Init Error", L"Client cannot be shutdown: reset device."}});
+    client.Terminate();
+    ASSERT_TRUE(client.Wait(5000));
+
+    // Without the client program, Install_Exit has the installation undone.
+    ASSERT_TRUE(DeleteFileW((package + L"\\Client.exe").c_str()));
+    tb::ProcessResult undone = RunInstaller(L"install", target);
+    EXPECT_EQ(3u, undone.exitCode) << undone.output;
+    EXPECT_TRUE(Contains(undone.output, "installation undone")) << undone.output;
+    EXPECT_FALSE(Exists(target + L"\\readme.txt"));
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_LOCAL_MACHINE, kInstallKey));
+    ExpectBoxes({{L"Install Exit Error 1", L"Failed to execute Client"}});
+}
+
+}  // namespace
