@@ -616,24 +616,34 @@ std::vector<Goal> Goals(const std::vector<Row>& rows, bool methodValid)
     return goals;
 }
 
+// A throughput's median as a share of the direct read's; empty elsewhere.
+std::string RatioToLimit(const std::vector<Row>& rows, const Row& r)
+{
+    const Row* limit = FindRow(rows, "throughput", "direct");
+    if (r.area != "throughput" || r.stats.values.empty() || limit->stats.values.empty())
+        return "";
+    return Fixed(Median(r.stats.values) / Median(limit->stats.values), 4);
+}
+
 void PrintTable(const std::vector<Row>& rows, const std::vector<Goal>& goals, const char* date)
 {
     std::printf("\nRelay benchmark, %s\n\n", date);
-    std::printf("| case | subject | runs | median | p99 | worst | unit |\n");
-    std::printf("|---|---|---|---|---|---|---|\n");
+    std::printf("| case | subject | runs | median | p99 | worst | unit | median / limit |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
     for (size_t i = 0; i < rows.size(); ++i) {
         const Row& r = rows[i];
         const std::vector<double>& v = r.stats.values;
         std::string runs = std::to_string(r.stats.runs - r.stats.failed) + "/" + std::to_string(r.stats.runs);
         if (v.empty()) {
-            std::printf("| %s | %s | %s | failed | | | %s |\n", r.area.c_str(), r.label.c_str(),
+            std::printf("| %s | %s | %s | failed | | | %s | |\n", r.area.c_str(), r.label.c_str(),
                         runs.c_str(), r.unit.c_str());
             continue;
         }
-        std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", r.area.c_str(), r.label.c_str(),
-                    runs.c_str(), Fixed(Median(v), 2).c_str(),
+        std::printf("| %s | %s | %s | %s | %s | %s | %s | %s |\n", r.area.c_str(),
+                    r.label.c_str(), runs.c_str(), Fixed(Median(v), 2).c_str(),
                     r.withP99 ? Fixed(Percentile(v, 99), 2).c_str() : "",
-                    Fixed(Worst(v, r.higherIsBetter), 2).c_str(), r.unit.c_str());
+                    Fixed(Worst(v, r.higherIsBetter), 2).c_str(), r.unit.c_str(),
+                    RatioToLimit(rows, r).c_str());
     }
     std::printf("\n");
     for (size_t i = 0; i < goals.size(); ++i)
@@ -671,6 +681,8 @@ bool WriteJson(const std::wstring& path, const std::vector<Row>& rows,
             if (r.withP99)
                 j += ", \"p99\": " + Fixed(Percentile(v, 99), 3);
             j += ", \"worst\": " + Fixed(Worst(v, r.higherIsBetter), 3);
+            if (!RatioToLimit(rows, r).empty())
+                j += ", \"ratio_to_limit\": " + RatioToLimit(rows, r);
         }
         j += "}";
     }
