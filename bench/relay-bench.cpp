@@ -16,7 +16,16 @@
 #include <string>
 #include <vector>
 
+#include "Measure.h"
+
 namespace {
+
+using bench::FindLinuxPid;
+using bench::Median;
+using bench::Percentile;
+using bench::ReadCpuTicks;
+using bench::ReadRunNs;
+using bench::Worst;
 
 const unsigned long long kFloodBytes = 64ull << 20;
 const DWORD kFloodWrite = 1u << 20;
@@ -28,10 +37,6 @@ const DWORD kExitAfterMs = 1000;
 // The CPU window sits inside the silent time, clear of start-up and exit.
 const DWORD kIdleFromMs = 500;
 const DWORD kIdleToMs = 2800;
-// Linux reports CPU time in USER_HZ ticks, 100 a second on every x86 ABI;
-// the spinning check below would show a wrong value at once.
-const double kTicksPerSecond = 100.0;
-
 // The reference relay in three chunk sizes: 4 KiB is the common one; 1023
 // bytes and 64 KiB show what the chunk size alone allows.
 enum Via { kLauncher, kDirect, kRelay4K, kRelay1023, kRelay64K };
@@ -256,113 +261,6 @@ void Finish(Session& s, DWORD timeoutMs)
 
 // ---------------------------------------------------------------- Linux side
 
-// Wine runs every Windows process as a Linux process whose first argument
-// is the image path it was started with; the install folder is unique to
-// this run, so exactly one process can match. Returns 0 when none or more.
-DWORD FindLinuxPid(const std::wstring& imagePath)
-{
-    char wanted[MAX_PATH * 3];
-    if (!WideCharToMultiByte(CP_UTF8, 0, imagePath.c_str(), -1, wanted, sizeof wanted, NULL, NULL))
-        return 0;
-    DWORD found = 0;
-    int matches = 0;
-    WIN32_FIND_DATAW fd;
-    HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &fd);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    do {
-        wchar_t* end;
-        unsigned long pid = std::wcstoul(fd.cFileName, &end, 10);
-        if (pid == 0 || *end != L'\0')
-            continue;
-        wchar_t path[64];
-        std::swprintf(path, 64, L"Z:\\proc\\%lu\\cmdline", pid);
-        HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                  OPEN_EXISTING, 0, NULL);
-        if (file == INVALID_HANDLE_VALUE)
-            continue;
-        char first[MAX_PATH * 3 + 1];
-        DWORD got = 0;
-        if (ReadFile(file, first, sizeof first - 1, &got, NULL)) {
-            first[got] = '\0';  // argv[0] ends at its own zero byte
-            if (_stricmp(first, wanted) == 0) {
-                found = pid;
-                ++matches;
-            }
-        }
-        CloseHandle(file);
-    } while (FindNextFileW(search, &fd));
-    FindClose(search);
-    return matches == 1 ? found : 0;
-}
-
-// User plus system CPU time of a Linux process (all its threads), in ticks.
-bool ReadCpuTicks(DWORD pid, unsigned long long* ticks)
-{
-    wchar_t path[64];
-    std::swprintf(path, 64, L"Z:\\proc\\%lu\\stat", pid);
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    char text[1024];
-    DWORD got = 0;
-    bool ok = ReadFile(file, text, sizeof text - 1, &got, NULL) != 0;
-    CloseHandle(file);
-    if (!ok)
-        return false;
-    text[got] = '\0';
-    // The name in parentheses may hold blanks; fields count from after it.
-    const char* p = std::strrchr(text, ')');
-    if (p == NULL)
-        return false;
-    unsigned long long utime = 0, stime = 0;
-    if (std::sscanf(p + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu",
-                    &utime, &stime) != 2)
-        return false;
-    *ticks = utime + stime;
-    return true;
-}
-
-// Time the Linux process's threads have spent on a CPU, in nanoseconds:
-// the scheduler's own count, far finer than the stat line's ticks.
-bool ReadRunNs(DWORD pid, unsigned long long* ns)
-{
-    wchar_t pattern[64];
-    std::swprintf(pattern, 64, L"Z:\\proc\\%lu\\task\\*", pid);
-    WIN32_FIND_DATAW fd;
-    HANDLE search = FindFirstFileW(pattern, &fd);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    bool ok = true;
-    int threads = 0;
-    *ns = 0;
-    do {
-        wchar_t* end;
-        unsigned long tid = std::wcstoul(fd.cFileName, &end, 10);
-        if (tid == 0 || *end != L'\0')
-            continue;
-        wchar_t path[80];
-        std::swprintf(path, 80, L"Z:\\proc\\%lu\\task\\%lu\\schedstat", pid, tid);
-        HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                  OPEN_EXISTING, 0, NULL);
-        if (file == INVALID_HANDLE_VALUE)
-            continue;  // the thread has just ended
-        char text[128];
-        DWORD got = 0;
-        unsigned long long run = 0;
-        if (ReadFile(file, text, sizeof text - 1, &got, NULL)) {
-            text[got] = '\0';
-            ok = ok && std::sscanf(text, "%llu", &run) == 1;
-            *ns += run;
-            ++threads;
-        }
-        CloseHandle(file);
-    } while (FindNextFileW(search, &fd));
-    FindClose(search);
-    return ok && threads > 0;
-}
-
 // Waits until `ms` after `start`.
 void SleepUntil(LONGLONG start, DWORD ms)
 {
@@ -400,7 +298,7 @@ bool MeasureCpu(const std::wstring& image, LONGLONG start, CpuUse* use)
     if (!ReadCpuTicks(pid, &ticks1) || !ReadRunNs(pid, &ns1))
         return false;
     double wallMs = Ms(t1 - t0);
-    use->stat = (ticks1 - ticks0) / kTicksPerSecond * 1000.0 / wallMs * 100.0;
+    use->stat = (ticks1 - ticks0) / bench::kTicksPerSecond * 1000.0 / wallMs * 100.0;
     use->run = (ns1 - ns0) / 1e6 / wallMs * 100.0;
     return true;
 }
@@ -412,28 +310,6 @@ struct Stats {
     int failed = 0;
     std::vector<double> values;
 };
-
-double Percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    size_t rank = static_cast<size_t>(p / 100.0 * v.size() + 0.999999);  // nearest rank
-    return v[std::min(v.size(), std::max<size_t>(rank, 1)) - 1];
-}
-
-double Median(const std::vector<double>& v)
-{
-    return Percentile(v, 50);
-}
-
-double Worst(const std::vector<double>& v, bool higherIsBetter)
-{
-    if (v.empty())
-        return 0;
-    return higherIsBetter ? *std::min_element(v.begin(), v.end())
-                          : *std::max_element(v.begin(), v.end());
-}
 
 // ---------------------------------------------------------------- cases
 
