@@ -3,7 +3,7 @@
 // the twin read directly (the limit) and a one-thread relay built in here
 // (blocking reads and writes, the way common console launchers do it).
 //
-// Usage: relay-bench [--quick] [--json <file>]
+// Usage: relay-bench [--quick] [--only throughput|latency|idle|exit] [--json <file>]
 // pl3.com and bench-twin.exe are taken from this program's own folder and
 // installed as pl3.com and pl3.exe in a fresh temporary folder.
 #include <windows.h>
