@@ -1,8 +1,10 @@
 # Windows CE on ARM with CeGCC's arm-mingw32ce toolchain. Debian has no such
 # compiler, so this file is kept for device builds elsewhere and is untested
 # on the project's build machines.
-set(CMAKE_SYSTEM_NAME WindowsCE)
-set(CMAKE_SYSTEM_VERSION 5.0)
+#
+# CMake has platform files for Windows CE only with Microsoft's compilers; a
+# mingw-style compiler is driven through the ordinary Windows/GNU ones.
+set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ARM)
 set(CEGCC_ROOT "/opt/mingw32ce" CACHE PATH "CeGCC installation")
 set(CMAKE_C_COMPILER ${CEGCC_ROOT}/bin/arm-mingw32ce-gcc)
@@ -12,4 +14,8 @@ set(CMAKE_FIND_ROOT_PATH ${CEGCC_ROOT}/arm-mingw32ce)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# The device code tells Windows CE apart by UNDER_CE, which the ARM compiler
+# does not define by itself.
+set(CMAKE_C_FLAGS_INIT "-DUNDER_CE=1")
+set(CMAKE_CXX_FLAGS_INIT "-DUNDER_CE=1")
 set(PROJECT_OBJDUMP ${CEGCC_ROOT}/bin/arm-mingw32ce-objdump)
