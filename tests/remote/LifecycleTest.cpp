@@ -122,13 +122,13 @@ TEST_F(LifecycleTest, RestartForcedByOneByteInputEvenWithoutFlag)
     EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
 
     EXPECT_EQ(S_OK, CallRemote(library_.restartClient, {1}).result);
-    EXPECT_EQ(1u, CountProcessesUnder(folder));
+    EXPECT_EQ(1u, tb::ProcessesUnder(folder).size());
     ASSERT_TRUE(WaitForStarts(1));
     EXPECT_EQ((std::vector<std::string>{"start:/RESTART"}), Starts());
 
     ASSERT_TRUE(tb::SetRegDword(HKEY_CURRENT_USER, kSettingsKey, L"AutoRestart", 0));
     EXPECT_EQ(S_OK, CallRemote(library_.restartClient, {0xFF}).result);
-    EXPECT_EQ(2u, CountProcessesUnder(folder));
+    EXPECT_EQ(2u, tb::ProcessesUnder(folder).size());
 }
 
 // Inputs and flags with which nothing may be started.
@@ -157,7 +157,7 @@ TEST_P(RestartNotStarting, ReturnsOkAndStartsNothing)
     EXPECT_EQ(S_OK, call.result);
     ExpectClearedOutputs(call);
     // A started process would exist by the time the call returned.
-    EXPECT_EQ(0u, CountProcessesUnder(folder));
+    EXPECT_EQ(0u, tb::ProcessesUnder(folder).size());
     EXPECT_TRUE(Starts().empty());
 }
 
@@ -178,7 +178,7 @@ TEST_F(LifecycleTest, RestartCountsAnyFourByteFlagByItsContents)
     ASSERT_TRUE(tb::SetRegRaw(HKEY_CURRENT_USER, kSettingsKey, L"AutoRestart", REG_BINARY, &flag,
                               sizeof(flag)));
     EXPECT_EQ(S_OK, CallRemote(library_.restartClient, {}).result);
-    EXPECT_EQ(1u, CountProcessesUnder(folder));
+    EXPECT_EQ(1u, tb::ProcessesUnder(folder).size());
 }
 
 TEST_F(LifecycleTest, RestartWithoutClientProgramFails)

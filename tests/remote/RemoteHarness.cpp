@@ -1,6 +1,5 @@
 #include "RemoteHarness.h"
 
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -95,30 +94,6 @@ bool MutexExists()
         return false;
     CloseHandle(mutex);
     return true;
-}
-
-size_t CountProcessesUnder(const std::wstring &folder)
-{
-    std::wstring prefix = folder + L"\\";
-    size_t count = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return 0;
-    PROCESSENTRY32W entry = {sizeof(entry)};
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
-        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-        if (process == nullptr)
-            continue;
-        wchar_t image[MAX_PATH * 2];
-        DWORD length = MAX_PATH * 2;
-        if (QueryFullProcessImageNameW(process, 0, image, &length) &&
-            _wcsnicmp(image, prefix.c_str(), prefix.size()) == 0)
-            ++count;
-        CloseHandle(process);
-    }
-    CloseHandle(snapshot);
-    return count;
 }
 
 long LiveHooks()

@@ -65,8 +65,6 @@ std::wstring MakeInstallation(const tb::TempDir &root, bool withClient);
 bool ReadAutoRestart(DWORD *value);
 HWND FindClient();
 bool MutexExists();
-// Processes whose program file lies below folder.
-size_t CountProcessesUnder(const std::wstring &folder);
 // Hooks the testbed's coredll.dll has installed and not removed; -1 when it
 // is not loaded.
 long LiveHooks();

@@ -2,7 +2,6 @@
 // folder tree, registry keys, client processes and message boxes.
 #include <windows.h>
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -66,31 +65,6 @@ ULONGLONG Timed(Call call)
     ULONGLONG start = GetTickCount64();
     call();
     return GetTickCount64() - start;
-}
-
-// Ids of the processes running program (a full path).
-std::vector<DWORD> ProcessesOf(const std::wstring &program)
-{
-    std::vector<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return ids;
-    PROCESSENTRY32W entry = {sizeof(entry)};
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
-        HANDLE process =
-            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-        if (process == nullptr)
-            continue;
-        wchar_t image[MAX_PATH];
-        DWORD size = MAX_PATH;
-        if (QueryFullProcessImageNameW(process, 0, image, &size)
-            && lstrcmpiW(image, program.c_str()) == 0)
-            ids.push_back(entry.th32ProcessID);
-        CloseHandle(process);
-    }
-    CloseHandle(snapshot);
-    return ids;
 }
 
 // A process object stays reachable by its id while anyone holds a handle.
@@ -362,7 +336,7 @@ TEST_F(DorvaleTest, InstallExitReleasesTheClientItStarted)
     SetEnvironmentVariableW(L"PELORIN_CLIENT_SETVERSION_MS", L"1500");
     std::vector<DWORD> seen;
     std::thread spy([&] {
-        tb::WaitUntil([&] { return !(seen = ProcessesOf(program)).empty(); }, 5000);
+        tb::WaitUntil([&] { return !(seen = tb::ProcessesUnder(installDir)).empty(); }, 5000);
     });
     int result = installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0);
     spy.join();

@@ -301,31 +301,42 @@ Process StartProcess(const std::wstring &commandLine, const RunOptions &options)
     return process;
 }
 
-void KillProcessesUnder(const std::wstring &folder)
+std::vector<DWORD> ProcessesUnder(const std::wstring &folder)
 {
     std::wstring prefix = folder + L"\\";
+    std::vector<DWORD> ids;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
-        return;
+        return ids;
     PROCESSENTRY32W entry = {sizeof(entry)};
     for (BOOL more = Process32FirstW(snapshot, &entry); more;
          more = Process32NextW(snapshot, &entry)) {
-        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE |
-                                         SYNCHRONIZE,
-                                     FALSE, entry.th32ProcessID);
+        HANDLE process =
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
         if (!process)
             continue;
         wchar_t image[MAX_PATH * 2];
         DWORD length = MAX_PATH * 2;
         if (QueryFullProcessImageNameW(process, 0, image, &length) &&
             length >= prefix.size() &&
-            _wcsnicmp(image, prefix.c_str(), prefix.size()) == 0) {
-            TerminateProcess(process, 1);
-            WaitForSingleObject(process, 5000);
-        }
+            _wcsnicmp(image, prefix.c_str(), prefix.size()) == 0)
+            ids.push_back(entry.th32ProcessID);
         CloseHandle(process);
     }
     CloseHandle(snapshot);
+    return ids;
+}
+
+void KillProcessesUnder(const std::wstring &folder)
+{
+    for (DWORD id : ProcessesUnder(folder)) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (!process)
+            continue;
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
 }
 
 bool WaitUntil(const std::function<bool()> &predicate, DWORD timeoutMs, DWORD stepMs)

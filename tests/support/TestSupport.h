@@ -99,6 +99,8 @@ private:
 // Starts a program with no pipes; the result tells whether it started.
 Process StartProcess(const std::wstring &commandLine, const RunOptions &options = RunOptions());
 
+// Ids of the running processes whose program file lies below folder.
+std::vector<DWORD> ProcessesUnder(const std::wstring &folder);
 // Ends every process whose program file lies below folder.
 void KillProcessesUnder(const std::wstring &folder);
 
