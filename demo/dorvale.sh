@@ -58,13 +58,18 @@ show_state() {
     fi
 }
 
+# Runs the installer stand-in: install or remove.
+run_installer() {
+    local status=0
+    win "$root/tools/installer.exe" "$1" "$tools\\Dorvale.dll" "$install_dir" 'C:\PelorinDemo\package' \
+        | sed 's/^/    /' || status=$?
+    echo "    installer exit status: $status"
+}
+
 show_state "before installation"
 echo
 echo "--- installer install (Install_Init, the files, Install_Exit)"
-status=0
-win "$root/tools/installer.exe" install "$tools\\Dorvale.dll" "$install_dir" 'C:\PelorinDemo\package' \
-    | sed 's/^/    /' || status=$?
-echo "    installer exit status: $status"
+run_installer install
 echo "--- the client's starts:"
 sed 's/^/    /' "$root/client.log"
 echo "--- provisioning documents processed:"
@@ -76,10 +81,7 @@ echo "shortcut" >"$startup/Pelorin.lnk"
 win reg add 'HKCU\Software\Pelorin' /v AutoRestart /t REG_DWORD /d 0 /f >/dev/null
 echo
 echo "--- installer remove (Uninstall_Init, the files, Uninstall_Exit)"
-status=0
-win "$root/tools/installer.exe" remove "$tools\\Dorvale.dll" "$install_dir" 'C:\PelorinDemo\package' \
-    | sed 's/^/    /' || status=$?
-echo "    installer exit status: $status"
+run_installer remove
 show_state "after removal: what stayed"
 echo "    (gone: the client's files and the other deletable files, the empty"
 echo "     Media folder, Temp with its files; kept: the read-only file and"

@@ -53,6 +53,15 @@ bool Exists(const std::wstring &path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A folder below parent whose full path is exactly length characters long.
+std::wstring MakeDirOfLength(const std::wstring &parent, size_t length, wchar_t fill)
+{
+    std::wstring base = parent + L"\\long";
+    MakeDir(base);
+    std::wstring dir = base + L"\\" + std::wstring(length - base.size() - 1, fill);
+    return MakeDir(dir) ? dir : std::wstring();
+}
+
 bool ClientWindowShown()
 {
     return FindWindowW(kClientClass, kClientTitle) != nullptr;
@@ -367,11 +376,8 @@ TEST_F(DorvaleTest, InstallExitUndoesWhenNoClientCanBeStarted)
     // characters: "\Client.ex", a shortened name, is another program. (Wine
     // starts nothing by a path that long, so there only the message and the
     // result tell; on a device the client log would, too.)
-    std::wstring longDir = temp.Join(L"long");
-    ASSERT_TRUE(MakeDir(longDir));
-    longDir += L"\\" + std::wstring(289 - longDir.size() - 1, L'd');
+    std::wstring longDir = MakeDirOfLength(temp.path(), 289, L'd');
     ASSERT_EQ(289u, longDir.size());
-    ASSERT_TRUE(MakeDir(longDir));
     ASSERT_TRUE(tb::CopyBinary(L"Client.exe", longDir + L"\\Client.exe"));
     ASSERT_TRUE(tb::CopyBinary(L"Client.exe", longDir + L"\\Client.ex"));
 
@@ -563,11 +569,8 @@ TEST_F(UninstallTest, UninstallInitSkipsEveryPathThatWouldNotFit)
 {
     // 255 characters: "\*" and a name of up to three characters still fit
     // the 260-character buffers; "\Temp", "\Media", "\Outgoing" do not.
-    std::wstring dir = temp.Join(L"long");
-    ASSERT_TRUE(MakeDir(dir));
-    dir += L"\\" + std::wstring(255 - dir.size() - 1, L'p');
+    std::wstring dir = MakeDirOfLength(temp.path(), 255, L'p');
     ASSERT_EQ(255u, dir.size());
-    ASSERT_TRUE(MakeDir(dir));
     ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", dir));
 
     // "Tem", "Med" and "Out" are what the data folders' paths would be cut to.
