@@ -6,6 +6,7 @@
 #include <string>
 
 #include "CommandLine.h"
+#include "Pl3Folder.h"
 #include "ReportLastError.h"
 #include "TestSupport.h"
 
@@ -76,12 +77,14 @@ TEST(ReportLastError, WritesOneLineWithTheSystemText)
     EXPECT_GT(line.size(), std::string("CreateProcess: \r\n").size()) << line;
 }
 
-TEST(ReportLastError, ShowsTheNumberWhenTheSystemHasNoText)
+TEST(ReportLastError, ShowsTextsWithInsertsAndTheNumberWhereThereIsNoText)
 {
-    // No message exists for a code with the customer bit set; the message
-    // for a bad program file needs an insert that nobody supplies.
+    // No message exists for a code with the customer bit set.
     EXPECT_EQ("CreateProcess: error 536914893\r\n", ReportFor(0x2000ABCD));
-    EXPECT_EQ("CreateProcess: error 193\r\n", ReportFor(ERROR_BAD_EXE_FORMAT));
+    // The message for a bad program file has an insert that nobody fills.
+    std::string text = SystemText(ERROR_BAD_EXE_FORMAT);
+    ASSERT_NE(std::string::npos, text.find("%1")) << text;
+    EXPECT_EQ("CreateProcess: " + text + "\r\n", ReportFor(ERROR_BAD_EXE_FORMAT));
 }
 
 }  // namespace

@@ -23,6 +23,22 @@ protected:
     tb::TempDir dir;
 };
 
+// The system's own text for an error, inserts such as "%1" left as they are,
+// without its line break.
+inline std::string SystemText(DWORD code)
+{
+    wchar_t *text = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0x400, reinterpret_cast<wchar_t *>(&text), 0,
+                                  nullptr);
+    std::wstring wide(text != nullptr ? text : L"", length);
+    LocalFree(text);
+    while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' '))
+        wide.pop_back();
+    return tb::Narrow(wide);
+}
+
 inline bool IsRunning(DWORD processId)
 {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);

@@ -183,7 +183,7 @@ TEST_F(Pl3, ReportsATwinThatCannotStart)
     ASSERT_TRUE(tb::WriteFileBytes(alone.Join(L"pl3.exe"), "not a program\r\n"));
     tb::ProcessResult broken = tb::RunProcess(L"\"" + alone.Join(L"pl3.com") + L"\" x");
     EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_EXE_FORMAT), broken.exitCode);
-    EXPECT_EQ("CreateProcess: error 193\r\n", broken.output);
+    EXPECT_EQ("CreateProcess: " + SystemText(ERROR_BAD_EXE_FORMAT) + "\r\n", broken.output);
 }
 
 TEST_F(Pl3, TwinSeesEndOfInputAndNotTheLaunchersInput)
