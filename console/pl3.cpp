@@ -3,6 +3,8 @@
 // program can be driven from a command prompt or a script.
 
 #include <windows.h>
+#include <stdlib.h>
+#include <wchar.h>
 
 #include "CommandLine.h"
 #include "ReportLastError.h"
@@ -14,6 +16,8 @@
 #define PIPE_BUFFER_SIZE 4096
 // The status of a program ended by Ctrl+C or by closing its console.
 #define INTERRUPTED_STATUS 0xC000013AUL
+// Names tried for the output pipe before giving up.
+#define PIPE_NAME_TRIES 8
 
 // Shared with the console control handler, which runs on a thread of its own.
 static CRITICAL_SECTION g_twinLock;
@@ -43,6 +47,16 @@ static BOOL WINAPI OnConsoleControl(DWORD event)
     return TRUE;
 }
 
+// Appends a number in hexadecimal; the buffer has room for the whole name.
+static void AppendNumber(WCHAR *name, DWORD number)
+{
+    WCHAR digits[16];
+
+    _ultow(number, digits, 16);
+    wcscat(name, L"-");
+    wcscat(name, digits);
+}
+
 // Creates the pipe for the twin's standard output and error. To the twin it
 // is an ordinary pipe; our read end takes overlapped reads, so that one wait
 // covers both "output arrived" and "the twin ended" and the launcher sleeps
@@ -50,19 +64,32 @@ static BOOL WINAPI OnConsoleControl(DWORD event)
 // the given attributes.
 static BOOL CreateOutputPipe(HANDLE *readEnd, HANDLE *writeEnd, SECURITY_ATTRIBUTES *security)
 {
+    // "\\.\pipe\pl3-output" and three numbers of at most 8 digits.
     WCHAR name[64];
+    DWORD tick = GetTickCount();
+    DWORD attempt;
 
-    // One pipe per launcher: the process id makes the name unique, and the
-    // first-instance flag makes us fail rather than read another's pipe.
-    wsprintfW(name, L"\\\\.\\pipe\\pl3-output-%lu", GetCurrentProcessId());
-    *readEnd = CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED |
-                                FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                PIPE_TYPE_BYTE | PIPE_WAIT, 1, PIPE_BUFFER_SIZE, PIPE_BUFFER_SIZE, 0,
-                                NULL);
-    if (*readEnd == INVALID_HANDLE_VALUE) {
+    // The first-instance flag makes us fail rather than read another's pipe.
+    // A name is taken while anyone holds a handle to it, for example a process
+    // left running by an earlier launcher that had our process id: the time
+    // and a counter make ours new.
+    for (attempt = 0; attempt < PIPE_NAME_TRIES; ++attempt) {
+        wcscpy(name, L"\\\\.\\pipe\\pl3-output");
+        AppendNumber(name, GetCurrentProcessId());
+        AppendNumber(name, tick);
+        AppendNumber(name, attempt);
+        *readEnd = CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED |
+                                    FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                    PIPE_TYPE_BYTE | PIPE_WAIT, 1, PIPE_BUFFER_SIZE,
+                                    PIPE_BUFFER_SIZE, 0, NULL);
+        if (*readEnd != INVALID_HANDLE_VALUE)
+            break;
         *readEnd = NULL;
-        return FALSE;
+        if (GetLastError() != ERROR_ACCESS_DENIED && GetLastError() != ERROR_PIPE_BUSY)
+            return FALSE;
     }
+    if (*readEnd == NULL)
+        return FALSE;
     *writeEnd = CreateFileW(name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, security, OPEN_EXISTING,
                             0, NULL);
     if (*writeEnd == INVALID_HANDLE_VALUE) {
