@@ -129,6 +129,7 @@ int main()
     HANDLE waits[2];
     DWORD exitStatus = 0;
     DWORD remaining = 0;
+    DWORD passes;
     DWORD got;
     BOOL ended = FALSE;
 
@@ -212,19 +213,22 @@ int main()
             CancelIo(outputRead);
             if (!GetOverlappedResult(outputRead, &pending, &got, TRUE))
                 got = 0;
-        } else if (!GetOverlappedResult(outputRead, &pending, &got, FALSE) || got == 0) {
+        } else if (!GetOverlappedResult(outputRead, &pending, &got, FALSE)) {
             break;
         }
+        // A read of no bytes is a write of no bytes: nothing yet.
         WriteChunk(output, chunk, got);
     }
-    // Everything the twin wrote is in the pipe now. Relay that and no more.
+    // Everything the twin wrote is in the pipe now. Relay that and no more;
+    // reads of no bytes count as passes, so a grandchild writing nothing
+    // cannot keep us.
     if (ended && PeekNamedPipe(outputRead, NULL, 0, NULL, &remaining, NULL)) {
-        while (remaining > 0) {
+        for (passes = remaining; remaining > 0 && passes > 0; --passes) {
             if (!ReadFile(outputRead, chunk, remaining < CHUNK_SIZE ? remaining : CHUNK_SIZE,
                           NULL, &pending) &&
                 GetLastError() != ERROR_IO_PENDING)
                 break;
-            if (!GetOverlappedResult(outputRead, &pending, &got, TRUE) || got == 0)
+            if (!GetOverlappedResult(outputRead, &pending, &got, TRUE))
                 break;
             WriteChunk(output, chunk, got);
             remaining -= got;
