@@ -99,6 +99,18 @@ static BOOL CreateOutputPipe(HANDLE *readEnd, HANDLE *writeEnd, SECURITY_ATTRIBU
     return TRUE;
 }
 
+// Takes the inherit flag off one of our own standard handles: they are the
+// caller's pipe ends, and a process the twin leaves running would hold them
+// and keep the caller from seeing the end of our output. Older consoles'
+// handles refuse the change and need none.
+static void KeepFromTwin(DWORD which)
+{
+    HANDLE handle = GetStdHandle(which);
+
+    if (handle != NULL && handle != INVALID_HANDLE_VALUE)
+        SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+}
+
 // Writes the bytes as they are, straight to the handle, so they show at once.
 // A failing output is not a reason to stop reading: the twin would block on a
 // full pipe.
@@ -171,6 +183,15 @@ int main()
     startup.hStdInput = inputRead;
     startup.hStdOutput = outputWrite;
     startup.hStdError = outputWrite;
+    // The reserved fields are the C runtime's: a caller started through its
+    // runtime hands its table of open files on in them, and passed on, they
+    // would make the twin's runtime use our caller's files, not our pipes.
+    startup.lpReserved = NULL;
+    startup.lpReserved2 = NULL;
+    startup.cbReserved2 = 0;
+    KeepFromTwin(STD_INPUT_HANDLE);
+    KeepFromTwin(STD_OUTPUT_HANDLE);
+    KeepFromTwin(STD_ERROR_HANDLE);
 
     commandLine = GetCommandLineW();
     RewriteProgramName(commandLine);

@@ -7,10 +7,15 @@
 //   text:<s>       s (UTF-8) to standard output; line:<s> adds "\r\n"
 //   console:<s>    s to a console of its own (CONOUT$), not to its handles
 //   stdin          reads standard input to its end, then prints "stdin:<n>\r\n"
+//   crt            through the C runtime's stdout and stdin, which take their
+//                  files from the runtime's inherited table when the startup
+//                  record carries one: prints "crt-stdout\n", reads stdin to
+//                  its end, then prints "crt-stdin:<n>\n"
 //   sleep:<ms>     pauses
 //   spin:<ms>      keeps a processor busy
 //   pid            prints "pid:<its process id>\r\n"
-//   startup        prints "flags=0x<hex> show=<n>\r\n" from its startup record
+//   startup        prints "flags=0x<hex> show=<n> reserved2=<n>\r\n" from its
+//                  startup record (reserved2: the size of the runtime's table)
 //   cmdline        prints its command line and "\r\n"
 //   spawn:<a,b,..> starts itself again with arguments a b .., handing on its
 //                  standard handles; prints "grandchild:<pid>\r\n"
@@ -117,6 +122,18 @@ bool ReadInput()
                      "stdin:" + std::to_string(total) + "\r\n");
 }
 
+bool ReadInputThroughRuntime()
+{
+    unsigned long total = 0;
+    char buffer[4096];
+    size_t got;
+    if (std::printf("crt-stdout\n") < 0 || std::fflush(stdout) != 0)
+        return false;
+    while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0)
+        total += static_cast<unsigned long>(got);
+    return std::printf("crt-stdin:%lu\n", total) > 0 && std::fflush(stdout) == 0;
+}
+
 bool Spawn(const std::wstring &arguments)
 {
     wchar_t self[MAX_PATH];
@@ -181,6 +198,8 @@ bool RunStep(const std::wstring &step)
         return WriteToConsole(value);
     if (step == L"stdin")
         return ReadInput();
+    if (step == L"crt")
+        return ReadInputThroughRuntime();
     if (StartsWith(step, L"sleep:", &value)) {
         Sleep(static_cast<DWORD>(Number(value)));
         return true;
@@ -199,8 +218,9 @@ bool RunStep(const std::wstring &step)
         startup.cb = sizeof startup;
         GetStartupInfoW(&startup);
         char text[64];
-        std::snprintf(text, sizeof text, "flags=0x%lx show=%u\r\n",
-                      static_cast<unsigned long>(startup.dwFlags), startup.wShowWindow);
+        std::snprintf(text, sizeof text, "flags=0x%lx show=%u reserved2=%u\r\n",
+                      static_cast<unsigned long>(startup.dwFlags), startup.wShowWindow,
+                      startup.cbReserved2);
         return WriteText(out, text);
     }
     if (step == L"cmdline")

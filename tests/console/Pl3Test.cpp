@@ -5,6 +5,11 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+
+#include <cerrno>
 #include <random>
 #include <string>
 
@@ -41,6 +46,35 @@ protected:
         return result;
     }
 };
+
+// Adds what is waiting in a pipe to bytes, without waiting for more; false
+// when the pipe cannot be read, at end-of-file for one.
+bool ReadWaiting(HANDLE pipe, std::string *bytes)
+{
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
+        return false;
+    if (available > 0) {
+        std::string chunk(available, '\0');
+        DWORD got = 0;
+        if (ReadFile(pipe, &chunk[0], available, &got, nullptr))
+            bytes->append(chunk, 0, got);
+    }
+    return true;
+}
+
+// Gives a C runtime file back what it held before _dup2, and the system's
+// standard handle with it.
+void RestoreFile(int file, int saved, DWORD standard)
+{
+    if (saved >= 0) {
+        _dup2(saved, file);
+        _close(saved);
+    } else {
+        _close(file);
+    }
+    SetStdHandle(standard, saved >= 0 ? reinterpret_cast<HANDLE>(_get_osfhandle(file)) : nullptr);
+}
 
 // pl3.com with its output on a pipe that the test reads as it comes, and a
 // standard input of the test's choosing.
@@ -91,15 +125,22 @@ public:
     {
         DWORD begin = GetTickCount();
         for (;;) {
-            DWORD available = 0;
-            if (PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr) && available) {
-                std::string bytes(available, '\0');
-                DWORD got = 0;
-                if (ReadFile(output_, &bytes[0], available, &got, nullptr))
-                    seen.append(bytes, 0, got);
-            }
+            ReadWaiting(output_, &seen);
             if (seen.find(text) != std::string::npos)
                 return true;
+            if (GetTickCount() - begin > timeoutMs)
+                return false;
+            Sleep(5);
+        }
+    }
+    // Reads until end-of-file, when no process holds a write end any more;
+    // false when that has not come within timeoutMs.
+    bool ReadToEnd(DWORD timeoutMs)
+    {
+        DWORD begin = GetTickCount();
+        for (;;) {
+            if (!ReadWaiting(output_, &seen))
+                return GetLastError() == ERROR_BROKEN_PIPE;
             if (GetTickCount() - begin > timeoutMs)
                 return false;
             Sleep(5);
@@ -211,7 +252,7 @@ TEST_F(Pl3, TwinSeesEndOfInputAndNotTheLaunchersInput)
 TEST_F(Pl3, StartsTheTwinHiddenWithItsHandles)
 {
     tb::ProcessResult result = Run(L"startup");
-    EXPECT_EQ("flags=0x101 show=0\r\n", result.output);
+    EXPECT_EQ("flags=0x101 show=0 reserved2=0\r\n", result.output);
 }
 
 TEST_F(Pl3, TextTheTwinWritesToAConsoleIsNotRelayed)
@@ -244,16 +285,75 @@ TEST_F(Pl3, PassesItsCommandLineWithOnlyTheProgramRenamed)
     EXPECT_EQ("pl3 cmdline exit:0\r\n", bare.output);
 }
 
-TEST_F(Pl3, GrandchildThatOutlivesTheTwinDoesNotHoldTheLauncher)
+TEST_F(Pl3, WhatTheTwinLeavesRunningGoesOnButHoldsNeitherTheLauncherNorItsCaller)
 {
-    tb::ProcessResult result = Run(L"spawn:sleep:8000,line:late line:early");
-    DWORD grandchild = NumberAfter(result.output, "grandchild");
-    ASSERT_NE(0u, grandchild) << result.output;
-    EXPECT_TRUE(IsRunning(grandchild)) << "the scenario did not happen";
-    EXPECT_LT(result.elapsedMs, 4000u);
-    EXPECT_EQ(0u, result.exitCode);
-    EXPECT_EQ(std::string::npos, result.output.find("late"));
-    EXPECT_NE(std::string::npos, result.output.find("early\r\n"));
+    // The grandchild writes long after the twin's end and lives on after that.
+    Live pl3(L"\"" + Launcher() + L"\" spawn:sleep:4000,line:late,sleep:4000 line:early exit:5",
+             nullptr);
+    ASSERT_TRUE(pl3.started());
+    DWORD begin = GetTickCount();
+    ASSERT_TRUE(pl3.ReadToEnd(15000)) << "no end of output: " << pl3.seen;
+    DWORD endOfOutput = GetTickCount() - begin;
+    EXPECT_TRUE(pl3.Ended(1000));
+    EXPECT_EQ(5u, pl3.ExitCode());
+    // Seen at pl3.com's end, not at the grandchild's write or end.
+    EXPECT_LT(endOfOutput, 3000u) << "end of output came after " << endOfOutput << " ms";
+    EXPECT_NE(std::string::npos, pl3.seen.find("early\r\n")) << pl3.seen;
+    EXPECT_EQ(std::string::npos, pl3.seen.find("late")) << pl3.seen;
+    DWORD grandchild = NumberAfter(pl3.seen, "grandchild");
+    ASSERT_NE(0u, grandchild) << pl3.seen;
+    Sleep(500);
+    EXPECT_TRUE(IsRunning(grandchild)) << "the twin's child was ended with the launcher";
+}
+
+// A caller that starts pl3.com through its C runtime hands over its table of
+// open files, here with a standard input that never ends. A twin that took
+// its files from that table would wait on the caller's input for ever, and
+// write past the relay.
+TEST_F(Pl3, TheTwinTakesItsFilesFromThePipesNotFromTheCallersRuntime)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE inputRead = nullptr, inputWrite = nullptr;
+    HANDLE outputRead = nullptr, outputWrite = nullptr;
+    ASSERT_TRUE(CreatePipe(&inputRead, &inputWrite, nullptr, 0));
+    ASSERT_TRUE(CreatePipe(&outputRead, &outputWrite, &inheritable, 0));
+    SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
+    int inputFile = _open_osfhandle(reinterpret_cast<intptr_t>(inputRead), _O_RDONLY | _O_BINARY);
+    int outputFile = _open_osfhandle(reinterpret_cast<intptr_t>(outputWrite), _O_BINARY);
+    ASSERT_TRUE(inputFile >= 0 && outputFile >= 0);
+
+    // The runtime's files 0 and 1, and the standard handles with them, become
+    // the two pipes while pl3.com is started: nothing may print in between.
+    int savedInput = _dup(0);
+    int savedOutput = _dup(1);
+    _dup2(inputFile, 0);
+    _dup2(outputFile, 1);
+    _close(inputFile);
+    _close(outputFile);
+    SetStdHandle(STD_INPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(0)));
+    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
+    std::wstring launcher = L"\"" + Launcher() + L"\"";
+    intptr_t spawned = _wspawnl(_P_NOWAIT, Launcher().c_str(), launcher.c_str(), L"startup",
+                                L"crt", nullptr);
+    int spawnError = errno;
+    RestoreFile(0, savedInput, STD_INPUT_HANDLE);
+    RestoreFile(1, savedOutput, STD_OUTPUT_HANDLE);
+
+    ASSERT_NE(-1, spawned) << "cannot spawn pl3.com, errno " << spawnError;
+    HANDLE process = reinterpret_cast<HANDLE>(spawned);
+    bool ended = WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
+    DWORD status = 1;
+    GetExitCodeProcess(process, &status);
+    if (!ended)
+        TerminateProcess(process, 1);
+    CloseHandle(process);
+    EXPECT_TRUE(ended) << "the twin is waiting on the caller's input";
+    EXPECT_EQ(0u, status);
+    std::string relayed;
+    ReadWaiting(outputRead, &relayed);
+    EXPECT_EQ("flags=0x101 show=0 reserved2=0\r\ncrt-stdout\r\ncrt-stdin:0\r\n", relayed);
+    CloseHandle(outputRead);
+    CloseHandle(inputWrite);
 }
 
 }  // namespace
