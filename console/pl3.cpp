@@ -22,6 +22,7 @@
 // Shared with the console control handler, which runs on a thread of its own.
 static CRITICAL_SECTION g_twinLock;
 static HANDLE g_twinProcess;
+static HANDLE g_twinJob;
 static BOOL g_interrupted;
 
 static BOOL WINAPI OnConsoleControl(DWORD event)
@@ -32,10 +33,13 @@ static BOOL WINAPI OnConsoleControl(DWORD event)
         return TRUE;
 
     // The twin has no console of ours, so the event never reaches it: end it
-    // here, or it would go on running hidden where nobody can see it.
+    // and all it started here, or they would go on running hidden where
+    // nobody can see them.
     EnterCriticalSection(&g_twinLock);
     g_interrupted = TRUE;
-    if (g_twinProcess != NULL)
+    if (g_twinJob != NULL)
+        TerminateJobObject(g_twinJob, INTERRUPTED_STATUS);
+    else if (g_twinProcess != NULL)
         TerminateProcess(g_twinProcess, INTERRUPTED_STATUS);
     LeaveCriticalSection(&g_twinLock);
 
@@ -99,6 +103,35 @@ static BOOL CreateOutputPipe(HANDLE *readEnd, HANDLE *writeEnd, SECURITY_ATTRIBU
     return TRUE;
 }
 
+// A job that ends the twin and everything it starts as soon as its last
+// handle, ours, is closed: also when we are ended from outside. NULL where
+// the system gives none.
+static HANDLE CreateTwinJob(void)
+{
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    HANDLE job = CreateJobObjectW(NULL, NULL);
+
+    if (job == NULL)
+        return NULL;
+    ZeroMemory(&limits, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits)) {
+        CloseHandle(job);
+        return NULL;
+    }
+    return job;
+}
+
+// Lets the processes a twin that ended by itself left behind outlive the job.
+static void ReleaseTwinJob(HANDLE job)
+{
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+
+    ZeroMemory(&limits, sizeof limits);
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+
 // Takes the inherit flag off one of our own standard handles: they are the
 // caller's pipe ends, and a process the twin leaves running would hold them
 // and keep the caller from seeing the end of our output. Older consoles'
@@ -134,6 +167,7 @@ int main()
     HANDLE inputWrite = NULL;
     HANDLE outputRead = NULL;
     HANDLE outputWrite = NULL;
+    HANDLE job = NULL;
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     WCHAR *commandLine;
     char chunk[CHUNK_SIZE];
@@ -143,7 +177,9 @@ int main()
     DWORD remaining = 0;
     DWORD passes;
     DWORD got;
+    BOOL running = FALSE;
     BOOL ended = FALSE;
+    BOOL interrupted;
 
     ZeroMemory(&twin, sizeof twin);
     ZeroMemory(&pending, sizeof pending);
@@ -174,6 +210,8 @@ int main()
         ReportLastError(L"CreateEvent");
         goto cleanup;
     }
+    // Without a job the twin runs as it always did: nothing to report.
+    job = CreateTwinJob();
 
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
@@ -197,19 +235,34 @@ int main()
     RewriteProgramName(commandLine);
 
     // Started under the lock, so an interruption either stops the start or
-    // finds the twin to end.
+    // finds the twin to end. It starts suspended, so that whatever it
+    // starts is in the job too.
     EnterCriticalSection(&g_twinLock);
     if (!g_interrupted) {
-        if (CreateProcessW(NULL, commandLine, NULL, NULL, TRUE, CREATE_NEW_CONSOLE, NULL, NULL,
-                           &startup, &twin)) {
-            g_twinProcess = twin.hProcess;
+        if (CreateProcessW(NULL, commandLine, NULL, NULL, TRUE,
+                           CREATE_NEW_CONSOLE | CREATE_SUSPENDED, NULL, NULL, &startup, &twin)) {
+            // Before Windows 8 a launcher that is itself in a job cannot put
+            // the twin in another one: then it runs without, as it did.
+            if (job != NULL && !AssignProcessToJobObject(job, twin.hProcess)) {
+                CloseHandle(job);
+                job = NULL;
+            }
+            if (ResumeThread(twin.hThread) == (DWORD)-1) {
+                exitStatus = GetLastError();
+                ReportLastError(L"ResumeThread");
+                TerminateProcess(twin.hProcess, exitStatus);
+            } else {
+                running = TRUE;
+                g_twinProcess = twin.hProcess;
+                g_twinJob = job;
+            }
         } else {
             exitStatus = GetLastError();
             ReportLastError(L"CreateProcess");
         }
     }
     LeaveCriticalSection(&g_twinLock);
-    if (twin.hProcess == NULL)
+    if (!running)
         goto cleanup;
 
     // The twin holds its own copy of the read end; closing ours lets it see
@@ -260,9 +313,18 @@ int main()
 cleanup:
     EnterCriticalSection(&g_twinLock);
     g_twinProcess = NULL;
-    if (g_interrupted)
-        exitStatus = INTERRUPTED_STATUS;
+    g_twinJob = NULL;
+    interrupted = g_interrupted;
     LeaveCriticalSection(&g_twinLock);
+    if (interrupted)
+        exitStatus = INTERRUPTED_STATUS;
+    if (job != NULL) {
+        // Interrupted, the job has been ended already; otherwise what the
+        // twin left running is the user's and goes on.
+        if (!interrupted)
+            ReleaseTwinJob(job);
+        CloseHandle(job);
+    }
     if (twin.hThread != NULL)
         CloseHandle(twin.hThread);
     if (twin.hProcess != NULL)

@@ -17,6 +17,7 @@ struct Outcome {
     std::string exit;    // pl3.com's status in hex, or "running"
     std::string output;  // what pl3.com relayed
     DWORD twinId = 0;
+    DWORD childId = 0;   // the process the twin started
 };
 
 class Interrupt : public Pl3Folder {
@@ -27,8 +28,11 @@ protected:
         ASSERT_TRUE(tb::CopyBinary(L"ctrl-helper.exe", dir.Join(L"ctrl-helper.exe")));
     }
 
-    // pl3.com with a twin that reports and then sleeps.
-    std::wstring Pl3() const { return L"\"" + Launcher() + L"\" pid line:ready sleep:20000"; }
+    // pl3.com with a twin that starts a process, reports and then sleeps.
+    std::wstring Pl3() const
+    {
+        return L"\"" + Launcher() + L"\" pid spawn:sleep:20000 line:ready sleep:20000";
+    }
 
     // Runs program in the helper's console, interrupts it with event ("c",
     // "break" or "close") and reads what the helper saw.
@@ -71,6 +75,9 @@ protected:
         size_t pidAt = outcome->output.find("pid:");
         if (pidAt != std::string::npos)
             outcome->twinId = std::stoul(outcome->output.substr(pidAt + 4));
+        size_t childAt = outcome->output.find("grandchild:");
+        if (childAt != std::string::npos)
+            outcome->childId = std::stoul(outcome->output.substr(childAt + 11));
         return true;
     }
 
@@ -79,11 +86,14 @@ protected:
         EXPECT_EQ("0xC000013A", outcome.exit);
         EXPECT_NE(std::string::npos, outcome.output.find("ready\r\n")) << outcome.output;
         ASSERT_NE(0u, outcome.twinId) << outcome.output;
+        ASSERT_NE(0u, outcome.childId) << outcome.output;
         EXPECT_FALSE(IsRunning(outcome.twinId)) << "the hidden twin was left running";
+        EXPECT_TRUE(tb::WaitUntil([&] { return !IsRunning(outcome.childId); }, 1000))
+            << "the twin's child was left running";
     }
 };
 
-TEST_F(Interrupt, CtrlCEndsTheHiddenTwinAndTheLauncher)
+TEST_F(Interrupt, CtrlCEndsTheHiddenTwinWithItsChildAndTheLauncher)
 {
     Outcome outcome;
     ASSERT_TRUE(Send(L"c", Pl3(), &outcome));
@@ -91,7 +101,7 @@ TEST_F(Interrupt, CtrlCEndsTheHiddenTwinAndTheLauncher)
     ExpectInterrupted(outcome);
 }
 
-TEST_F(Interrupt, CtrlBreakEndsTheHiddenTwinAndTheLauncher)
+TEST_F(Interrupt, CtrlBreakEndsTheHiddenTwinWithItsChildAndTheLauncher)
 {
     Outcome outcome;
     ASSERT_TRUE(Send(L"break", Pl3(), &outcome));
@@ -105,7 +115,7 @@ TEST_F(Interrupt, CtrlBreakEndsTheHiddenTwinAndTheLauncher)
     ExpectInterrupted(outcome);
 }
 
-TEST_F(Interrupt, ClosingTheConsoleEndsTheHiddenTwinAndTheLauncher)
+TEST_F(Interrupt, ClosingTheConsoleEndsTheHiddenTwinWithItsChildAndTheLauncher)
 {
     // First ask whether this system tells a console program at all that its
     // console is closing: the helper's probe marks any event it receives.

@@ -110,6 +110,8 @@ public:
     }
 
     bool started() const { return info_.hProcess != nullptr; }
+    // Ends pl3.com from outside, as a time-out or a task manager does.
+    void Terminate() const { TerminateProcess(info_.hProcess, 1); }
     bool Ended(DWORD timeoutMs) const
     {
         return WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0;
@@ -152,6 +154,28 @@ public:
 private:
     PROCESS_INFORMATION info_ = {};
     HANDLE output_ = nullptr;
+};
+
+// A process of the scenario, held open so that its end can be waited for.
+class Watched {
+public:
+    explicit Watched(DWORD processId) : handle_(OpenProcess(SYNCHRONIZE, FALSE, processId)) {}
+    ~Watched()
+    {
+        if (handle_ != nullptr)
+            CloseHandle(handle_);
+    }
+    Watched(const Watched &) = delete;
+    Watched &operator=(const Watched &) = delete;
+
+    bool opened() const { return handle_ != nullptr; }
+    bool Ended(DWORD timeoutMs) const
+    {
+        return WaitForSingleObject(handle_, timeoutMs) == WAIT_OBJECT_0;
+    }
+
+private:
+    HANDLE handle_;
 };
 
 TEST_F(Pl3, RelaysPayloadsByteForByte)
@@ -304,6 +328,19 @@ TEST_F(Pl3, WhatTheTwinLeavesRunningGoesOnButHoldsNeitherTheLauncherNorItsCaller
     ASSERT_NE(0u, grandchild) << pl3.seen;
     Sleep(500);
     EXPECT_TRUE(IsRunning(grandchild)) << "the twin's child was ended with the launcher";
+}
+
+TEST_F(Pl3, EndedFromOutsideItTakesTheTwinAndItsChildWithIt)
+{
+    Live pl3(L"\"" + Launcher() + L"\" pid spawn:sleep:20000 line:ready sleep:20000", nullptr);
+    ASSERT_TRUE(pl3.started());
+    ASSERT_TRUE(pl3.ReadUntil("ready\r\n", 10000)) << pl3.seen;
+    Watched twin(NumberAfter(pl3.seen, "pid"));
+    Watched child(NumberAfter(pl3.seen, "grandchild"));
+    ASSERT_TRUE(twin.opened() && child.opened()) << pl3.seen;
+    pl3.Terminate();
+    EXPECT_TRUE(twin.Ended(1000)) << "the twin runs on hidden";
+    EXPECT_TRUE(child.Ended(1000)) << "the twin's child runs on hidden";
 }
 
 // A caller that starts pl3.com through its C runtime hands over its table of
