@@ -330,6 +330,16 @@ TEST_F(Pl3, WhatTheTwinLeavesRunningGoesOnButHoldsNeitherTheLauncherNorItsCaller
     EXPECT_TRUE(IsRunning(grandchild)) << "the twin's child was ended with the launcher";
 }
 
+TEST_F(Pl3, AGrandchildThatKeepsThePipeFullCannotHoldTheLauncher)
+{
+    // 200 MB would take the relay well over 10 s; the twin ends after 300 ms,
+    // while every read finds bytes waiting.
+    tb::ProcessResult result =
+        Run(L"spawn:out:50000000,out:50000000,out:50000000,out:50000000 sleep:300 exit:4");
+    EXPECT_EQ(4u, result.exitCode);
+    EXPECT_LT(result.elapsedMs, 8000u) << "relayed " << result.output.size() << " bytes";
+}
+
 TEST_F(Pl3, EndedFromOutsideItTakesTheTwinAndItsChildWithIt)
 {
     Live pl3(L"\"" + Launcher() + L"\" pid spawn:sleep:20000 line:ready sleep:20000", nullptr);
