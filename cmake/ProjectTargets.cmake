@@ -3,8 +3,11 @@
 set(PROJECT_COMMON_DIR ${PROJECT_SOURCE_DIR}/device/common)
 
 # A device library: the C++ that old Windows CE compilers accept, kept so by
-# strict flags on the desktop, exported through a .def file with fixed
-# ordinals and named exactly <name>.dll.
+# strict flags in every build, exported through a .def file with fixed
+# ordinals and named exactly <name>.dll. c++98 and c++03 name the same
+# language; CeGCC's gcc 4.4 knows only the first.
+set(DEVICE_CXX_FLAGS -std=c++98 -pedantic -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
+
 function(add_device_library name)
   cmake_parse_arguments(ARG "" "DEF" "SOURCES" ${ARGN})
   add_library(${name} SHARED ${ARG_SOURCES} ${ARG_DEF})
@@ -12,12 +15,12 @@ function(add_device_library name)
     PREFIX ""
     CXX_STANDARD 98
     CXX_EXTENSIONS OFF)
-  target_compile_options(${name} PRIVATE
-    -std=c++03 -pedantic -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
+  target_compile_options(${name} PRIVATE ${DEVICE_CXX_FLAGS})
   target_include_directories(${name} PRIVATE ${PROJECT_COMMON_DIR})
   if(PROJECT_TARGET STREQUAL "wince")
-    # Windows CE libraries are GUI-subsystem images for version 3.0 and on.
-    target_link_options(${name} PRIVATE -Wl,--subsystem,windowsce:3.0)
+    # Windows CE libraries are GUI-subsystem images for version 3.0 and on;
+    # GNU ld calls that subsystem "wince" (9).
+    target_link_options(${name} PRIVATE -Wl,--subsystem,wince:3.0)
   else()
     # The .def names are undecorated; let the 32-bit linker match them to the
     # decorated stdcall symbols.

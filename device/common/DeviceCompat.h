@@ -5,7 +5,18 @@
 
 #include <windows.h>
 
-#ifndef UNDER_CE
+// CE compilers announce the platform in different ways: UNDER_CE by the
+// build's own definition, __UNDER_CE__ by CeGCC in its ISO modes, _WIN32_WCE
+// by the SDK headers. The device code asks only this.
+#if defined(UNDER_CE) || defined(__UNDER_CE__) || defined(_WIN32_WCE)
+#define DEVICE_IS_CE 1
+#endif
+
+// Looked-up exports pass through the generic function type on their way to
+// their own.
+typedef void (*AnyFunction)(void);
+
+#ifndef DEVICE_IS_CE
 
 // Windows CE looks exports up by wide name; desktop Windows only by narrow
 // name. Export names are plain ASCII, so narrowing loses nothing; a name too
@@ -32,7 +43,7 @@ static inline BOOL StartProgram(LPCWSTR program, LPWSTR commandLine,
                                 PROCESS_INFORMATION *process)
 {
     STARTUPINFOW *startup = NULL;
-#ifndef UNDER_CE
+#ifndef DEVICE_IS_CE
     STARTUPINFOW desktopStartup;
 
     ZeroMemory(&desktopStartup, sizeof(desktopStartup));
@@ -48,7 +59,7 @@ static inline BOOL StartProgram(LPCWSTR program, LPWSTR commandLine,
 // Windows CE; on desktop Windows it refuses a key that has subkeys.
 static inline LONG DeleteKeyTree(HKEY root, LPCWSTR subkey)
 {
-#ifdef UNDER_CE
+#ifdef DEVICE_IS_CE
     return RegDeleteKeyW(root, subkey);
 #else
     return RegDeleteTreeW(root, subkey);

@@ -23,9 +23,6 @@
 typedef HHOOK (WINAPI *SetHookFunction)(int, HOOKPROC, HINSTANCE, DWORD);
 typedef BOOL (WINAPI *UnhookFunction)(HHOOK);
 typedef LRESULT (WINAPI *NextHookFunction)(HHOOK, int, WPARAM, LPARAM);
-// Looked-up exports pass through the generic function type on their way to
-// their own.
-typedef void (*AnyFunction)(void);
 
 // The remote API service's stream interface; never used, so left opaque.
 struct RemoteStream;

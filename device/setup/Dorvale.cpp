@@ -118,8 +118,7 @@ static void ApplySecurityPolicy(void)
     if (shell == NULL)
         return;
 
-    // Through the generic function type, which converts to any other.
-    processConfigXml = (ProcessConfigXmlProc)(void (*)(void))GetProcAddressW(
+    processConfigXml = (ProcessConfigXmlProc)(AnyFunction)GetProcAddressW(
         shell, L"DMProcessConfigXML");
     if (processConfigXml != NULL) {
         result = processConfigXml(SECURITY_POLICY_DOCUMENT, CFGFLAG_PROCESS,
