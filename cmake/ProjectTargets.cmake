@@ -25,7 +25,32 @@ function(add_device_library name)
     # The .def names are undecorated; let the 32-bit linker match them to the
     # decorated stdcall symbols.
     target_link_options(${name} PRIVATE -Wl,--enable-stdcall-fixup -Wl,--subsystem,windows)
+    add_device_checks(${name} ${ARG_SOURCES})
   endif()
+endfunction()
+
+# What the desktop builds can tell about a device library's CE build, with no
+# CE compiler at hand:
+#  - <name>_ce_syntax compiles every source of the library as the CE build
+#    sees it (each way a CE compiler may announce itself, C++98, the strict
+#    flags), syntax only, with the desktop compiler and headers plus the few
+#    CE declarations in tests/support/CeDeclarations.h. It proves the CE
+#    branches well-formed C++98, not that CE headers accept them or that CE
+#    links them.
+#  - <name>_ce_imports reads the built library's import table and fails on a
+#    platform function that is not on device/common/ce-platform-functions.txt,
+#    the list of what the CE core library offers.
+function(add_device_checks name)
+  set(sources ${ARGN})
+  list(TRANSFORM sources PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  string(JOIN " " flags ${DEVICE_CXX_FLAGS})
+  add_test(NAME ${name}_ce_syntax
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/support/check-ce-syntax.sh
+      ${CMAKE_CXX_COMPILER} ${PROJECT_SOURCE_DIR}/tests/support/CeDeclarations.h
+      ${PROJECT_COMMON_DIR} "${flags}" ${sources})
+  add_pe_check(${name}_ce_imports
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/support/check-ce-imports.sh
+      ${name}.dll ${PROJECT_COMMON_DIR}/ce-platform-functions.txt)
 endfunction()
 
 # A GoogleTest program run under Wine; its cases are listed at test time.
