@@ -36,6 +36,14 @@ static inline FARPROC GetProcAddressW(HMODULE module, LPCWSTR name)
 
 #endif
 
+// The access mask of RegOpenKeyExW and RegCreateKeyExW: CE documents it as
+// unsupported and to be 0; desktop Windows grants only what it names.
+#ifdef DEVICE_IS_CE
+#define DEVICE_KEY_ACCESS(desktopMask) 0
+#else
+#define DEVICE_KEY_ACCESS(desktopMask) (desktopMask)
+#endif
+
 // Starts program with commandLine (which CreateProcessW may write to): no
 // inheritance, no environment or folder of its own. Windows CE takes no
 // startup record; desktop Windows faults without one.
@@ -63,6 +71,39 @@ static inline LONG DeleteKeyTree(HKEY root, LPCWSTR subkey)
     return RegDeleteKeyW(root, subkey);
 #else
     return RegDeleteTreeW(root, subkey);
+#endif
+}
+
+#ifdef DEVICE_IS_CE
+// operator delete[](void *) as coredll exports it, by the platform
+// compiler's name for it.
+#define CE_ARRAY_DELETE_EXPORT L"??_V@YAXPAX@Z"
+typedef void (*ArrayDeleteFunction)(void *);
+#endif
+
+// Releases a block that a platform library allocated with its compiler's
+// new[]. On CE it goes back through coredll's own operator delete[], since
+// this compiler's delete[] may work on another heap; where that cannot be
+// found the block is left, which costs less than freeing it into the wrong
+// heap. The desktop stand-ins allocate with this compiler's new[].
+static inline void ReleasePlatformArray(WCHAR *block)
+{
+#ifdef DEVICE_IS_CE
+    HMODULE core;
+    ArrayDeleteFunction arrayDelete;
+
+    if (block == NULL)
+        return;
+    core = LoadLibraryW(L"coredll.dll");
+    if (core == NULL)
+        return;
+    arrayDelete = (ArrayDeleteFunction)(AnyFunction)GetProcAddressW(
+        core, CE_ARRAY_DELETE_EXPORT);
+    if (arrayDelete != NULL)
+        arrayDelete(block);
+    FreeLibrary(core);
+#else
+    delete[] block;
 #endif
 }
 

@@ -10,7 +10,13 @@
 // stand-in of coredll.dll translates it.
 #define CE_WH_KEYBOARD_LL   20
 
+// CE refuses a backslash in a kernel object's name; desktop Windows reads
+// "Global\" as the namespace shared by every session.
+#ifdef DEVICE_IS_CE
+#define KEY_HOOK_MUTEX_NAME L"PelorinKeyHook"
+#else
 #define KEY_HOOK_MUTEX_NAME L"Global\\PelorinKeyHook"
+#endif
 
 #define SHUTDOWN_POLLS      20
 #define SHUTDOWN_POLL_MS    250
@@ -71,8 +77,8 @@ static BOOL ResolveClientPath(void)
     if (g_installed)
         return TRUE;
 
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CLIENT_INSTALL_KEY, 0, KEY_READ,
-                      &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CLIENT_INSTALL_KEY, 0,
+                      DEVICE_KEY_ACCESS(KEY_READ), &key) == ERROR_SUCCESS) {
         // The value type is not examined: only the characters count.
         if (RegQueryValueExW(key, CLIENT_INSTALL_DIR_VALUE, NULL, NULL,
                              (BYTE *)g_installDir, &size) != ERROR_SUCCESS
@@ -104,7 +110,8 @@ static DWORD ReadAutoRestart(void)
     LONG status;
 
     if (RegOpenKeyExW(HKEY_CURRENT_USER, CLIENT_SETTINGS_KEY, 0,
-                      MAXIMUM_ALLOWED, &key) != ERROR_SUCCESS)
+                      DEVICE_KEY_ACCESS(MAXIMUM_ALLOWED), &key)
+        != ERROR_SUCCESS)
         return 0;
     status = RegQueryValueExW(key, CLIENT_AUTO_RESTART_VALUE, NULL, NULL,
                               (BYTE *)&value, &size);
@@ -120,7 +127,8 @@ static void WriteAutoRestart(DWORD value)
     HKEY key = NULL;
 
     if (RegCreateKeyExW(HKEY_CURRENT_USER, CLIENT_SETTINGS_KEY, 0, NULL, 0,
-                        MAXIMUM_ALLOWED, NULL, &key, NULL) != ERROR_SUCCESS)
+                        DEVICE_KEY_ACCESS(MAXIMUM_ALLOWED), NULL, &key, NULL)
+        != ERROR_SUCCESS)
         return;
     RegSetValueExW(key, CLIENT_AUTO_RESTART_VALUE, 0, REG_DWORD,
                    (const BYTE *)&value, sizeof(value));

@@ -81,9 +81,9 @@ static LPWSTR ReadInstallDir(void)
     DWORD size = 0;
     LPWSTR directory = NULL;
 
-    // CE ignores the mask; desktop Windows needs it to allow the query.
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CLIENT_INSTALL_KEY, 0,
-                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+                      DEVICE_KEY_ACCESS(KEY_QUERY_VALUE), &key)
+        != ERROR_SUCCESS)
         return NULL;
 
     if (RegQueryValueExW(key, CLIENT_INSTALL_DIR_VALUE, NULL, &type, NULL,
@@ -130,23 +130,26 @@ static void ApplySecurityPolicy(void)
             if (output != NULL)
                 MessageBoxW(NULL, output, L"XML Output", MB_OK);
         }
-        // The configuration manager hands its output over to be freed so.
-        delete[] output;
+        // The configuration manager allocates its output with new[].
+        ReleasePlatformArray(output);
     }
 
     FreeLibrary(shell);
 }
 
-// Deletes the client's shortcut from the Startup folder, if both exist.
+// Deletes the client's shortcut from the Startup folder, if both exist. The
+// shell of Pocket PC 2002 and earlier returns FALSE even when it has filled
+// in the folder, so the buffer, cleared first, tells instead of the result.
 static void RemoveStartupShortcut(void)
 {
     WCHAR folder[CLIENT_PATH_CHARS];
     WCHAR shortcut[CLIENT_PATH_CHARS];
 
-    if (!SHGetSpecialFolderPath(NULL, folder, CSIDL_STARTUP, FALSE))
-        return;
-    if (JoinString(shortcut, CLIENT_PATH_CHARS, folder,
-                   CLIENT_STARTUP_SHORTCUT, NULL))
+    ZeroMemory(folder, sizeof(folder));
+    SHGetSpecialFolderPath(NULL, folder, CSIDL_STARTUP, FALSE);
+    if (HoldsString(folder, CLIENT_PATH_CHARS)
+        && JoinString(shortcut, CLIENT_PATH_CHARS, folder,
+                      CLIENT_STARTUP_SHORTCUT, NULL))
         DeleteFileW(shortcut);
 }
 
