@@ -144,7 +144,8 @@ static void ClearOutput(DWORD *pcbOutput, BYTE **ppOutput)
 }
 
 // The remote API service hands the input block over to the called function,
-// so it is released here on every path.
+// so it is released here on every path. It releases whatever the outputs
+// point at, so they are cleared first, on every path too.
 extern "C" HRESULT WINAPI ShutdownClient(DWORD cbInput, BYTE *pInput,
                                          DWORD *pcbOutput, BYTE **ppOutput,
                                          RemoteStream *pStream)
@@ -156,9 +157,9 @@ extern "C" HRESULT WINAPI ShutdownClient(DWORD cbInput, BYTE *pInput,
     (void)cbInput;
     (void)pStream;
     if (ResolveClientPath()) {
+    ClearOutput(pcbOutput, ppOutput);
         window = FindWindowW(CLIENT_WINDOW_CLASS, CLIENT_WINDOW_TITLE);
         WriteAutoRestart(window != NULL ? 1 : 0);
-        ClearOutput(pcbOutput, ppOutput);
         if (window == NULL) {
             result = S_OK;
         } else {
@@ -190,7 +191,7 @@ extern "C" HRESULT WINAPI RestartClient(DWORD cbInput, BYTE *pInput,
 
     (void)pStream;
     if (ResolveClientPath()) {
-        ClearOutput(pcbOutput, ppOutput);
+    ClearOutput(pcbOutput, ppOutput);
         forced = cbInput == 1 && pInput != NULL && pInput[0] != 0;
         if (ReadAutoRestart() == 0 && !forced) {
             result = S_OK;

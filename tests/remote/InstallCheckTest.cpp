@@ -1,5 +1,5 @@
 // Both remote calls first find the installation; a missing or malformed
-// InstallDir warns once per load and fails the call.
+// InstallDir warns once per load and fails the call, clearing its outputs.
 #include "LifecycleFixture.h"
 
 using namespace remote;
