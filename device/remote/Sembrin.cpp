@@ -52,8 +52,9 @@ static const DWORD g_suppressedKeys[] = {
     0x5B, 0x79, 0x7A, 0x80, 0x86, 0x87, 0xC1, 0xC2, 0xC3, 0xC4, 0xC6
 };
 
-// A value counts only as a zero-terminated, non-empty string that leaves
-// room for the program name; anything else would be cut or read past its end.
+// A value counts only as a zero-terminated installation path that leaves
+// room for the program name; anything else would be cut, read past its end,
+// or name a program outside any installation.
 static BOOL IsUsableInstallDir(DWORD size)
 {
     DWORD chars = size / sizeof(WCHAR);
@@ -63,7 +64,7 @@ static BOOL IsUsableInstallDir(DWORD size)
         if (g_installDir[i] == L'\0')
             break;
     }
-    if (i == chars || i == 0)
+    if (i == chars || !IsInstallDirPath(g_installDir))
         return FALSE;
     return JoinString(g_clientPath, CLIENT_PATH_CHARS, g_installDir,
                       CLIENT_PROGRAM_NAME, NULL);
@@ -156,8 +157,8 @@ extern "C" HRESULT WINAPI ShutdownClient(DWORD cbInput, BYTE *pInput,
 
     (void)cbInput;
     (void)pStream;
-    if (ResolveClientPath()) {
     ClearOutput(pcbOutput, ppOutput);
+    if (ResolveClientPath()) {
         window = FindWindowW(CLIENT_WINDOW_CLASS, CLIENT_WINDOW_TITLE);
         WriteAutoRestart(window != NULL ? 1 : 0);
         if (window == NULL) {
@@ -190,8 +191,8 @@ extern "C" HRESULT WINAPI RestartClient(DWORD cbInput, BYTE *pInput,
     WCHAR commandLine[] = CLIENT_RESTART_SWITCH;
 
     (void)pStream;
-    if (ResolveClientPath()) {
     ClearOutput(pcbOutput, ppOutput);
+    if (ResolveClientPath()) {
         forced = cbInput == 1 && pInput != NULL && pInput[0] != 0;
         if (ReadAutoRestart() == 0 && !forced) {
             result = S_OK;

@@ -72,8 +72,9 @@ static BOOL RequestClientExit(void)
 
 // Reads the installation directory into a new string the caller releases with
 // LocalFree. NULL when there is no usable directory: no key, no value, not a
-// string, or an empty one (an empty directory would turn every path built
-// from it into a path at the root).
+// string, or not a path to a folder below a root (an empty, root or relative
+// directory would turn the paths built from it into paths outside the
+// installation).
 static LPWSTR ReadInstallDir(void)
 {
     HKEY key;
@@ -95,7 +96,7 @@ static LPWSTR ReadInstallDir(void)
         if (directory != NULL
             && (RegQueryValueExW(key, CLIENT_INSTALL_DIR_VALUE, NULL, &type,
                                  (LPBYTE)directory, &size) != ERROR_SUCCESS
-                || type != REG_SZ || directory[0] == L'\0')) {
+                || type != REG_SZ || !IsInstallDirPath(directory))) {
             LocalFree(directory);
             directory = NULL;
         }
