@@ -95,13 +95,23 @@ bool MutexExists()
     return true;
 }
 
-long LiveHooks()
+static long CoreDllCount(const char *name)
 {
     HMODULE core = GetModuleHandleW(L"coredll.dll");
     if (core == nullptr)
         return -1;
-    auto count = Export<LONG(WINAPI *)()>(core, "TestbedLiveHooks");
+    auto count = Export<LONG(WINAPI *)()>(core, name);
     return count != nullptr ? count() : -1;
+}
+
+long LiveHooks()
+{
+    return CoreDllCount("TestbedLiveHooks");
+}
+
+long NextHookCalls()
+{
+    return CoreDllCount("TestbedNextHookCalls");
 }
 
 PumpingThread::PumpingThread() : wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr))

@@ -64,9 +64,10 @@ std::wstring MakeInstallation(const tb::TempDir &root, bool withClient);
 bool ReadAutoRestart(DWORD *value);
 HWND FindClient();
 bool MutexExists();
-// Hooks the testbed's coredll.dll has installed and not removed; -1 when it
-// is not loaded.
+// Hooks the testbed's coredll.dll has installed and not removed, and the
+// calls of its CallNextHookEx so far; -1 when it is not loaded.
 long LiveHooks();
+long NextHookCalls();
 
 // A thread that pumps messages all the time and runs work handed to it in
 // between, as a device program holding the key hook does.
