@@ -402,9 +402,14 @@ TEST_F(DorvaleTest, InstallExitUndoesWhenNoClientCanBeStarted)
          [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L""); }},
         {"path too long",
          [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", longDir); }},
-        // Resolved against the current folder, this names the installation.
+        // Resolved against the current folder, this names the installation,
+        // with its client back in place.
         {"relative path",
-         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L"Pelorin Client"); }},
+         [&] {
+             return tb::CopyBinary(L"Client.exe", installDir + L"\\Client.exe")
+                    && tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir",
+                                        L"Pelorin Client");
+         }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
