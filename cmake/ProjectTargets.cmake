@@ -74,6 +74,31 @@ function(add_wine_test name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     PROPERTIES ${properties})
+  if(PROJECT_TARGET STREQUAL "win32")
+    gate_on_i386(${name})
+  endif()
+endfunction()
+
+# The x86 cases need a kernel that runs i386 code, which some machines
+# refuse. Their discovery is put behind the machine probe, asked when CTest
+# reads the tests: where the answer is no, the program shows as one skipped
+# test named after it instead of failing to list its cases.
+function(gate_on_i386 name)
+  get_property(includes DIRECTORY PROPERTY TEST_INCLUDE_FILES)
+  list(POP_BACK includes discovery)
+  set(gate ${CMAKE_CURRENT_BINARY_DIR}/${name}_i386_gate.cmake)
+  set(probe ${PROJECT_SOURCE_DIR}/tools/can-run-i386)
+  set(skipped "${name}.needs_32bit_wine")
+  file(WRITE ${gate}
+    "execute_process(COMMAND \"${probe}\" RESULT_VARIABLE can_run)\n"
+    "if(can_run EQUAL 0)\n"
+    "  include(\"${discovery}\")\n"
+    "else()\n"
+    "  add_test(\"${skipped}\" sh -c \"echo 'this machine does not run i386 code: 32-bit Wine cannot run ${name}'; exit 77\")\n"
+    "  set_tests_properties(\"${skipped}\" PROPERTIES SKIP_RETURN_CODE 77)\n"
+    "endif()\n")
+  list(APPEND includes ${gate})
+  set_property(DIRECTORY PROPERTY TEST_INCLUDE_FILES ${includes})
 endfunction()
 
 # A check run on the build machine itself (no Wine), for example an objdump

@@ -1,4 +1,5 @@
-# 32-bit x86 Windows with mingw-w64 (posix threads, which GoogleTest needs).
+# 32-bit x86 Windows with mingw-w64 (posix threads, which GoogleTest needs);
+# its programs run here under 32-bit Wine where the machine runs i386 code.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
@@ -9,3 +10,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(PROJECT_OBJDUMP i686-w64-mingw32-objdump)
+# CTest runs every test program through 32-bit Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run win32)

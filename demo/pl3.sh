@@ -1,13 +1,18 @@
 #!/bin/bash
 # pl3.com in front of a graphical program: the program's output shows up line
-# by line while it runs, and its exit status comes back. Run by `make demo`,
-# which provides WINE and BIN.
+# by line while it runs, and its exit status comes back. Run by `make demo`
+# through tools/with-wine, which provides WINE, PRESET and BIN.
 set -euo pipefail
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
 cp "$BIN/pl3.com" "$folder/pl3.com"
 cp "$BIN/twin.exe" "$folder/pl3.exe"   # the stand-in for the graphical program
 cd "$folder"
+case "$PRESET" in
+    win32) echo "This is the x86 pl3.com, the one users get, under 32-bit Wine." ;;
+    *) echo "This is the 64-bit build of pl3.com: this machine cannot run 32-bit programs." ;;
+esac
+echo
 
 # Each relayed line is stamped with the time it arrived.
 stamp() {

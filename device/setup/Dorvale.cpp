@@ -10,20 +10,7 @@
 #include "BoundedString.h"
 #include "ClientContract.h"
 #include "DeviceCompat.h"
-
-// The installer's result codes, as the platform's setup header defines them.
-typedef int codeINSTALL_INIT;
-typedef int codeINSTALL_EXIT;
-typedef int codeUNINSTALL_INIT;
-typedef int codeUNINSTALL_EXIT;
-
-#define codeINSTALL_INIT_CONTINUE   0
-#define codeINSTALL_INIT_CANCEL     1
-#define codeINSTALL_EXIT_DONE       0
-#define codeINSTALL_EXIT_UNINSTALL  1
-#define codeUNINSTALL_INIT_CONTINUE 0
-#define codeUNINSTALL_INIT_CANCEL   1
-#define codeUNINSTALL_EXIT_DONE     0
+#include "SetupEntryPoints.h"
 
 // The client path in Install_Exit has room for a longer directory.
 #define CLIENT_PROGRAM_PATH_CHARS   300
@@ -45,18 +32,7 @@ static const WCHAR SECURITY_POLICY_DOCUMENT[] =
 typedef HRESULT (WINAPI *ProcessConfigXmlProc)(LPCWSTR document, DWORD flags,
                                                LPWSTR *output);
 
-extern "C" {
-BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved);
-codeINSTALL_INIT WINAPI Install_Init(HWND parent, BOOL firstCall,
-                                     BOOL previouslyInstalled,
-                                     LPCWSTR installDir);
-codeINSTALL_EXIT WINAPI Install_Exit(HWND parent, LPCWSTR installDir,
-                                     WORD failedDirs, WORD failedFiles,
-                                     WORD failedRegKeys, WORD failedRegValues,
-                                     WORD failedShortcuts);
-codeUNINSTALL_INIT WINAPI Uninstall_Init(HWND parent, LPCWSTR installDir);
-codeUNINSTALL_EXIT WINAPI Uninstall_Exit(HWND parent);
-}
+extern "C" BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved);
 
 // Asks a running client to end and gives it one second. True when no client
 // window is left.
@@ -223,9 +199,8 @@ BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved)
     return TRUE;
 }
 
-codeINSTALL_INIT WINAPI Install_Init(HWND parent, BOOL firstCall,
-                                     BOOL previouslyInstalled,
-                                     LPCWSTR installDir)
+codeINSTALL_INIT Install_Init(HWND parent, BOOL firstCall,
+                              BOOL previouslyInstalled, LPCWSTR installDir)
 {
     (void)parent;
     (void)firstCall;
@@ -244,10 +219,10 @@ codeINSTALL_INIT WINAPI Install_Init(HWND parent, BOOL firstCall,
     return codeINSTALL_INIT_CONTINUE;
 }
 
-codeINSTALL_EXIT WINAPI Install_Exit(HWND parent, LPCWSTR installDir,
-                                     WORD failedDirs, WORD failedFiles,
-                                     WORD failedRegKeys, WORD failedRegValues,
-                                     WORD failedShortcuts)
+codeINSTALL_EXIT Install_Exit(HWND parent, LPCWSTR installDir,
+                              WORD failedDirs, WORD failedFiles,
+                              WORD failedRegKeys, WORD failedRegValues,
+                              WORD failedShortcuts)
 {
     WCHAR program[CLIENT_PROGRAM_PATH_CHARS];
     BOOL haveProgram = FALSE;
@@ -283,7 +258,7 @@ codeINSTALL_EXIT WINAPI Install_Exit(HWND parent, LPCWSTR installDir,
     return codeINSTALL_EXIT_DONE;
 }
 
-codeUNINSTALL_INIT WINAPI Uninstall_Init(HWND parent, LPCWSTR installDir)
+codeUNINSTALL_INIT Uninstall_Init(HWND parent, LPCWSTR installDir)
 {
     WCHAR temp[CLIENT_PATH_CHARS];
     LPWSTR directory;
@@ -318,7 +293,7 @@ codeUNINSTALL_INIT WINAPI Uninstall_Init(HWND parent, LPCWSTR installDir)
     return codeUNINSTALL_INIT_CONTINUE;
 }
 
-codeUNINSTALL_EXIT WINAPI Uninstall_Exit(HWND parent)
+codeUNINSTALL_EXIT Uninstall_Exit(HWND parent)
 {
     (void)parent;
     return codeUNINSTALL_EXIT_DONE;

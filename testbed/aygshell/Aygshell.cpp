@@ -62,7 +62,7 @@ void Record(LPCWSTR document, DWORD flags, LPWSTR *output)
 
 } // namespace
 
-extern "C" __declspec(dllexport) HRESULT WINAPI
+extern "C" HRESULT WINAPI
 DMProcessConfigXML(LPCWSTR document, DWORD flags, LPWSTR *output)
 {
     Record(document, flags, output);

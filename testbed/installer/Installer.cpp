@@ -20,15 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "SetupEntryPoints.h"
+
 namespace {
 
 const wchar_t kInstallKey[] = L"Software\\Apps\\Pelorin Client";
 
-typedef int(WINAPI *InstallInitProc)(HWND, BOOL, BOOL, LPCWSTR);
-typedef int(WINAPI *InstallExitProc)(HWND, LPCWSTR, WORD, WORD, WORD, WORD,
-                                     WORD);
-typedef int(WINAPI *UninstallInitProc)(HWND, LPCWSTR);
-typedef int(WINAPI *UninstallExitProc)(HWND);
 
 void Say(const std::wstring &text)
 {
@@ -113,9 +110,9 @@ void RemoveInstallDirIfEmpty(const std::wstring &dir)
 int Install(HMODULE library, const std::wstring &dir,
             const std::wstring &package)
 {
-    auto init = (InstallInitProc)(void (*)())GetProcAddress(library,
+    auto init = (pfnINSTALL_INIT)(void (*)())GetProcAddress(library,
                                                             "Install_Init");
-    auto exit = (InstallExitProc)(void (*)())GetProcAddress(library,
+    auto exit = (pfnINSTALL_EXIT)(void (*)())GetProcAddress(library,
                                                             "Install_Exit");
     if (init == nullptr || exit == nullptr) {
         Say(L"installer: the library lacks Install_Init or Install_Exit");
@@ -161,9 +158,9 @@ int Install(HMODULE library, const std::wstring &dir,
 int Remove(HMODULE library, const std::wstring &dir,
            const std::wstring &package)
 {
-    auto init = (UninstallInitProc)(void (*)())GetProcAddress(
+    auto init = (pfnUNINSTALL_INIT)(void (*)())GetProcAddress(
         library, "Uninstall_Init");
-    auto exit = (UninstallExitProc)(void (*)())GetProcAddress(
+    auto exit = (pfnUNINSTALL_EXIT)(void (*)())GetProcAddress(
         library, "Uninstall_Exit");
     if (init == nullptr || exit == nullptr) {
         Say(L"installer: the library lacks Uninstall_Init or Uninstall_Exit");

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "SetupEntryPoints.h"
 #include "TestSupport.h"
 
 namespace {
@@ -23,10 +24,6 @@ const char kPolicyDocument[] =
     "<wap-provisioningdoc><characteristic type=\"SecurityPolicy\">"
     "<parm name=\"4097\" value=\"1\"/></characteristic></wap-provisioningdoc>";
 
-typedef int(WINAPI *InstallInitProc)(HWND, BOOL, BOOL, LPCWSTR);
-typedef int(WINAPI *InstallExitProc)(HWND, LPCWSTR, WORD, WORD, WORD, WORD, WORD);
-typedef int(WINAPI *UninstallInitProc)(HWND, LPCWSTR);
-typedef int(WINAPI *UninstallExitProc)(HWND);
 
 typedef std::vector<std::pair<std::wstring, std::wstring>> Boxes;  // caption, text
 
@@ -102,10 +99,10 @@ protected:
     std::wstring shortcut;
     wchar_t oldDirectory[MAX_PATH] = {};
     HMODULE library = nullptr;
-    InstallInitProc installInit = nullptr;
-    InstallExitProc installExit = nullptr;
-    UninstallInitProc uninstallInit = nullptr;
-    UninstallExitProc uninstallExit = nullptr;
+    pfnINSTALL_INIT installInit = nullptr;
+    pfnINSTALL_EXIT installExit = nullptr;
+    pfnUNINSTALL_INIT uninstallInit = nullptr;
+    pfnUNINSTALL_EXIT uninstallExit = nullptr;
 
     void SetUp() override
     {
@@ -129,10 +126,10 @@ protected:
         ASSERT_TRUE(tb::CopyBinary(L"Dorvale.dll", temp.Join(L"Dorvale.dll")));
         library = LoadLibraryW(temp.Join(L"Dorvale.dll").c_str());
         ASSERT_NE(nullptr, library);
-        installInit = (InstallInitProc)(void (*)())GetProcAddress(library, "Install_Init");
-        installExit = (InstallExitProc)(void (*)())GetProcAddress(library, "Install_Exit");
-        uninstallInit = (UninstallInitProc)(void (*)())GetProcAddress(library, "Uninstall_Init");
-        uninstallExit = (UninstallExitProc)(void (*)())GetProcAddress(library, "Uninstall_Exit");
+        installInit = (pfnINSTALL_INIT)(void (*)())GetProcAddress(library, "Install_Init");
+        installExit = (pfnINSTALL_EXIT)(void (*)())GetProcAddress(library, "Install_Exit");
+        uninstallInit = (pfnUNINSTALL_INIT)(void (*)())GetProcAddress(library, "Uninstall_Init");
+        uninstallExit = (pfnUNINSTALL_EXIT)(void (*)())GetProcAddress(library, "Uninstall_Exit");
         ASSERT_TRUE(installInit && installExit && uninstallInit && uninstallExit);
     }
 
@@ -623,6 +620,80 @@ TEST_F(UninstallTest, UninstallExitReturnsZeroAndTouchesNothing)
     ExpectTree(installDir, tree, true);
     EXPECT_TRUE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
     EXPECT_TRUE(Exists(shortcut));
+}
+
+// --- the calling convention ------------------------------------------------
+
+#if defined(__i386__)
+// Calls entry as an x86 caller of a cdecl function does: pushes the
+// arguments, calls, and takes them off again itself. *moved gets how far the
+// callee had moved the stack pointer on its return beyond its return address:
+// 0 for a cdecl callee, the arguments' size for one that removed them itself.
+// Compiled code may mend such a slip by its frame pointer, so only a caller
+// that keeps no frame of its own around the call can tell.
+extern "C" int CallCdeclMeasured(FARPROC entry, int count, const DWORD *arguments, int *moved);
+asm(".text\n"
+    ".globl _CallCdeclMeasured\n"
+    "_CallCdeclMeasured:\n"
+    "  pushl %ebp\n"
+    "  movl %esp, %ebp\n"
+    "  pushl %ebx\n"
+    "  pushl %esi\n"
+    "  pushl %edi\n"
+    "  movl 8(%ebp), %ebx\n"
+    "  movl 12(%ebp), %ecx\n"
+    "  movl 16(%ebp), %esi\n"
+    "  movl %esp, %edi\n"
+    "1:\n"
+    "  testl %ecx, %ecx\n"
+    "  jz 2f\n"
+    "  decl %ecx\n"
+    "  pushl (%esi,%ecx,4)\n"
+    "  jmp 1b\n"
+    "2:\n"
+    "  call *%ebx\n"
+    "  movl 12(%ebp), %ecx\n"
+    "  leal (%esp,%ecx,4), %edx\n"
+    "  subl %edi, %edx\n"
+    "  movl 20(%ebp), %ecx\n"
+    "  movl %edx, (%ecx)\n"
+    "  movl %edi, %esp\n"
+    "  popl %edi\n"
+    "  popl %esi\n"
+    "  popl %ebx\n"
+    "  popl %ebp\n"
+    "  ret\n");
+#endif
+
+TEST_F(DorvaleTest, EntryPointsLeaveTheArgumentsToTheCallerAsTheSetupHeaderSays)
+{
+#if !defined(__i386__)
+    GTEST_SKIP() << "x64 has one calling convention; the setup header's matters on x86";
+#else
+    const DWORD ignored = (DWORD)(UINT_PTR)L"\\ignored";
+    struct Call {
+        const char *name;
+        std::vector<DWORD> arguments;
+    };
+    // In the installer's order, with no client running: every result is 0.
+    const Call calls[] = {
+        {"Install_Init", {0, TRUE, FALSE, ignored}},
+        {"Install_Exit", {0, ignored, 0, 0, 0, 0, 0}},
+        {"Uninstall_Init", {0, ignored}},
+        {"Uninstall_Exit", {0}},
+    };
+    for (const Call &call : calls) {
+        FARPROC entry = GetProcAddress(library, call.name);
+        ASSERT_NE(nullptr, entry) << call.name;
+        int moved = -1;
+        int result = CallCdeclMeasured(entry, (int)call.arguments.size(), call.arguments.data(),
+                                       &moved);
+        EXPECT_EQ(0, result) << call.name;
+        EXPECT_EQ(0, moved) << call.name << " moved the caller's stack pointer by " << moved
+                            << " bytes";
+    }
+    ExpectBoxes({});
+#endif
 }
 
 // --- through the installer stand-in ------------------------------------------

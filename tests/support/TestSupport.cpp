@@ -406,27 +406,35 @@ std::vector<MessageBoxSeen> MessageBoxWatcher::Take()
     return taken;
 }
 
+namespace {
+
+struct BoxScan {
+    MessageBoxWatcher *watcher;
+    std::vector<HWND> found;
+};
+
+}  // namespace
+
+// An EnumWindows callback: called the platform's way (CALLBACK), which on x86
+// is not the compiler's default.
+BOOL CALLBACK MessageBoxWatcher::CollectBox(HWND window, LPARAM context)
+{
+    BoxScan *scan = reinterpret_cast<BoxScan *>(context);
+    wchar_t className[16];
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    // Only a shown box has its text in place.
+    if (GetClassNameW(window, className, 16) && wcscmp(className, L"#32770") == 0 &&
+        IsWindowVisible(window) && scan->watcher->Watches(processId))
+        scan->found.push_back(window);
+    return TRUE;
+}
+
 void MessageBoxWatcher::Run()
 {
-    struct Scan {
-        MessageBoxWatcher *watcher;
-        std::vector<HWND> found;
-    };
     while (WaitForSingleObject(stop_, 10) == WAIT_TIMEOUT) {
-        Scan scan = {this, {}};
-        EnumWindows(
-            [](HWND window, LPARAM context) -> BOOL {
-                Scan *scan = reinterpret_cast<Scan *>(context);
-                wchar_t className[16];
-                DWORD processId = 0;
-                GetWindowThreadProcessId(window, &processId);
-                // Only a shown box has its text in place.
-                if (GetClassNameW(window, className, 16) && wcscmp(className, L"#32770") == 0 &&
-                    IsWindowVisible(window) && scan->watcher->Watches(processId))
-                    scan->found.push_back(window);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&scan));
+        BoxScan scan = {this, {}};
+        EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&scan));
 
         std::set<HWND> present(scan.found.begin(), scan.found.end());
         for (HWND window : scan.found) {

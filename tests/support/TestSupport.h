@@ -134,6 +134,7 @@ public:
 
 private:
     void Run();
+    static BOOL CALLBACK CollectBox(HWND window, LPARAM context);
     bool Watches(DWORD processId);
 
     std::mutex mutex_;
