@@ -3,8 +3,11 @@
 set(PROJECT_COMMON_DIR ${PROJECT_SOURCE_DIR}/device/common)
 
 # A device library: the C++ that old Windows CE compilers accept, kept so by
-# strict flags on the desktop, exported through a .def file with fixed
-# ordinals and named exactly <name>.dll.
+# strict flags in every build, exported through a .def file with fixed
+# ordinals and named exactly <name>.dll. c++98 and c++03 name the same
+# language; CeGCC's gcc 4.4 knows only the first.
+set(DEVICE_CXX_FLAGS -std=c++98 -pedantic -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
+
 function(add_device_library name)
   cmake_parse_arguments(ARG "" "DEF" "SOURCES" ${ARGN})
   add_library(${name} SHARED ${ARG_SOURCES} ${ARG_DEF})
@@ -12,17 +15,42 @@ function(add_device_library name)
     PREFIX ""
     CXX_STANDARD 98
     CXX_EXTENSIONS OFF)
-  target_compile_options(${name} PRIVATE
-    -std=c++03 -pedantic -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
+  target_compile_options(${name} PRIVATE ${DEVICE_CXX_FLAGS})
   target_include_directories(${name} PRIVATE ${PROJECT_COMMON_DIR})
   if(PROJECT_TARGET STREQUAL "wince")
-    # Windows CE libraries are GUI-subsystem images for version 3.0 and on.
-    target_link_options(${name} PRIVATE -Wl,--subsystem,windowsce:3.0)
+    # Windows CE libraries are GUI-subsystem images for version 3.0 and on;
+    # GNU ld calls that subsystem "wince" (9).
+    target_link_options(${name} PRIVATE -Wl,--subsystem,wince:3.0)
   else()
     # The .def names are undecorated; let the 32-bit linker match them to the
     # decorated stdcall symbols.
     target_link_options(${name} PRIVATE -Wl,--enable-stdcall-fixup -Wl,--subsystem,windows)
+    add_device_checks(${name} ${ARG_SOURCES})
   endif()
+endfunction()
+
+# What the desktop builds can tell about a device library's CE build, with no
+# CE compiler at hand:
+#  - <name>_ce_syntax compiles every source of the library as the CE build
+#    sees it (each way a CE compiler may announce itself, C++98, the strict
+#    flags), syntax only, with the desktop compiler and headers plus the few
+#    CE declarations in tests/support/CeDeclarations.h. It proves the CE
+#    branches well-formed C++98, not that CE headers accept them or that CE
+#    links them.
+#  - <name>_ce_imports reads the built library's import table and fails on a
+#    platform function that is not on device/common/ce-platform-functions.txt,
+#    the list of what the CE core library offers.
+function(add_device_checks name)
+  set(sources ${ARGN})
+  list(TRANSFORM sources PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  string(JOIN " " flags ${DEVICE_CXX_FLAGS})
+  add_test(NAME ${name}_ce_syntax
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/support/check-ce-syntax.sh
+      ${CMAKE_CXX_COMPILER} ${PROJECT_SOURCE_DIR}/tests/support/CeDeclarations.h
+      ${PROJECT_COMMON_DIR} "${flags}" ${sources})
+  add_pe_check(${name}_ce_imports
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/support/check-ce-imports.sh
+      ${name}.dll ${PROJECT_COMMON_DIR}/ce-platform-functions.txt)
 endfunction()
 
 # A GoogleTest program run under Wine; its cases are listed at test time.

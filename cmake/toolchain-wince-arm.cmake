@@ -14,8 +14,13 @@ set(CMAKE_FIND_ROOT_PATH ${CEGCC_ROOT}/arm-mingw32ce)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# The device code tells Windows CE apart by UNDER_CE, which the ARM compiler
-# does not define by itself.
+# device/common also knows CE by CeGCC's own __UNDER_CE__ (its ISO modes
+# define no UNDER_CE); UNDER_CE stays defined for any header that asks.
 set(CMAKE_C_FLAGS_INIT "-DUNDER_CE=1")
 set(CMAKE_CXX_FLAGS_INIT "-DUNDER_CE=1")
+# The Windows/GNU platform would link the desktop system libraries
+# (-lkernel32 -luser32 ... -ladvapi32); CE has none of them. Everything is in
+# coredll, which the CE compiler links by itself.
+set(CMAKE_C_STANDARD_LIBRARIES "" CACHE STRING "Libraries linked into every C target")
+set(CMAKE_CXX_STANDARD_LIBRARIES "" CACHE STRING "Libraries linked into every C++ target")
 set(PROJECT_OBJDUMP ${CEGCC_ROOT}/bin/arm-mingw32ce-objdump)

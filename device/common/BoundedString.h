@@ -36,4 +36,17 @@ static inline BOOL JoinString(WCHAR *buffer, size_t capacity,
     return TRUE;
 }
 
+// Whether buffer, capacity characters long, holds a non-empty string that
+// ends within it.
+static inline BOOL HoldsString(LPCWSTR buffer, size_t capacity)
+{
+    size_t i;
+
+    for (i = 0; i < capacity; ++i) {
+        if (buffer[i] == L'\0')
+            return i > 0;
+    }
+    return FALSE;
+}
+
 #endif

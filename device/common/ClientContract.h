@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "DeviceCompat.h"
+
 // Machine-wide installation key, written when the client is installed.
 #define CLIENT_INSTALL_KEY          L"Software\\Apps\\Pelorin Client"
 #define CLIENT_INSTALL_DIR_VALUE    L"InstallDir"
@@ -37,5 +39,65 @@
 
 // Size of a path buffer in characters, terminator included.
 #define CLIENT_PATH_CHARS           260
+
+static inline BOOL IsPathSeparator(WCHAR c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+// Whether an installation directory may be used at all: an absolute path
+// naming a folder below a root. Removal deletes files in it and folders
+// beside its data, so a root, or a relative path resolved against whatever
+// folder is current, would reach files that are not the client's. Absolute
+// is "\..." on CE, a drive letter on the desktop, and a UNC share on both. A
+// part made of dots and blanks alone is refused too: desktop Windows reads
+// "C:\x\.." and "C:\ ." as the root.
+static inline BOOL IsInstallDirPath(LPCWSTR path)
+{
+    LPCWSTR rest = path;
+    LPCWSTR part;
+    BOOL named = FALSE;
+    BOOL partNamed;
+    int rootParts = 0;
+
+    if (IsPathSeparator(rest[0]) && IsPathSeparator(rest[1])) {
+        rest += 2;
+        rootParts = 2;  // "\\server\share" is the root itself
+#ifdef DEVICE_IS_CE
+    } else if (IsPathSeparator(rest[0])) {
+        rest += 1;
+#else
+    } else if (((rest[0] >= L'A' && rest[0] <= L'Z')
+                || (rest[0] >= L'a' && rest[0] <= L'z'))
+               && rest[1] == L':' && IsPathSeparator(rest[2])) {
+        rest += 3;
+#endif
+    } else {
+        return FALSE;
+    }
+
+    // Below the root every part must hold a name; empty parts do not count.
+    while (*rest != L'\0') {
+        part = rest;
+        partNamed = FALSE;
+        for (; *rest != L'\0' && !IsPathSeparator(*rest); ++rest) {
+            if (*rest != L'.' && *rest != L' ')
+                partNamed = TRUE;
+        }
+        if (rest != part && !partNamed)
+            return FALSE;
+        if (rootParts > 0) {
+            // The server and the share name the root, not a folder in it.
+            if (rest == part)
+                return FALSE;
+            --rootParts;
+            partNamed = FALSE;
+        }
+        named = named || partNamed;
+        if (*rest != L'\0')
+            ++rest;
+    }
+    return named;
+}
 
 #endif

@@ -10,7 +10,13 @@
 // stand-in of coredll.dll translates it.
 #define CE_WH_KEYBOARD_LL   20
 
+// CE refuses a backslash in a kernel object's name; desktop Windows reads
+// "Global\" as the namespace shared by every session.
+#ifdef DEVICE_IS_CE
+#define KEY_HOOK_MUTEX_NAME L"PelorinKeyHook"
+#else
 #define KEY_HOOK_MUTEX_NAME L"Global\\PelorinKeyHook"
+#endif
 
 #define SHUTDOWN_POLLS      20
 #define SHUTDOWN_POLL_MS    250
@@ -23,9 +29,6 @@
 typedef HHOOK (WINAPI *SetHookFunction)(int, HOOKPROC, HINSTANCE, DWORD);
 typedef BOOL (WINAPI *UnhookFunction)(HHOOK);
 typedef LRESULT (WINAPI *NextHookFunction)(HHOOK, int, WPARAM, LPARAM);
-// Looked-up exports pass through the generic function type on their way to
-// their own.
-typedef void (*AnyFunction)(void);
 
 // The remote API service's stream interface; never used, so left opaque.
 struct RemoteStream;
@@ -49,8 +52,9 @@ static const DWORD g_suppressedKeys[] = {
     0x5B, 0x79, 0x7A, 0x80, 0x86, 0x87, 0xC1, 0xC2, 0xC3, 0xC4, 0xC6
 };
 
-// A value counts only as a zero-terminated, non-empty string that leaves
-// room for the program name; anything else would be cut or read past its end.
+// A value counts only as a zero-terminated installation path that leaves
+// room for the program name; anything else would be cut, read past its end,
+// or name a program outside any installation.
 static BOOL IsUsableInstallDir(DWORD size)
 {
     DWORD chars = size / sizeof(WCHAR);
@@ -60,7 +64,7 @@ static BOOL IsUsableInstallDir(DWORD size)
         if (g_installDir[i] == L'\0')
             break;
     }
-    if (i == chars || i == 0)
+    if (i == chars || !IsInstallDirPath(g_installDir))
         return FALSE;
     return JoinString(g_clientPath, CLIENT_PATH_CHARS, g_installDir,
                       CLIENT_PROGRAM_NAME, NULL);
@@ -74,8 +78,8 @@ static BOOL ResolveClientPath(void)
     if (g_installed)
         return TRUE;
 
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CLIENT_INSTALL_KEY, 0, KEY_READ,
-                      &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CLIENT_INSTALL_KEY, 0,
+                      DEVICE_KEY_ACCESS(KEY_READ), &key) == ERROR_SUCCESS) {
         // The value type is not examined: only the characters count.
         if (RegQueryValueExW(key, CLIENT_INSTALL_DIR_VALUE, NULL, NULL,
                              (BYTE *)g_installDir, &size) != ERROR_SUCCESS
@@ -107,7 +111,8 @@ static DWORD ReadAutoRestart(void)
     LONG status;
 
     if (RegOpenKeyExW(HKEY_CURRENT_USER, CLIENT_SETTINGS_KEY, 0,
-                      MAXIMUM_ALLOWED, &key) != ERROR_SUCCESS)
+                      DEVICE_KEY_ACCESS(MAXIMUM_ALLOWED), &key)
+        != ERROR_SUCCESS)
         return 0;
     status = RegQueryValueExW(key, CLIENT_AUTO_RESTART_VALUE, NULL, NULL,
                               (BYTE *)&value, &size);
@@ -123,7 +128,8 @@ static void WriteAutoRestart(DWORD value)
     HKEY key = NULL;
 
     if (RegCreateKeyExW(HKEY_CURRENT_USER, CLIENT_SETTINGS_KEY, 0, NULL, 0,
-                        MAXIMUM_ALLOWED, NULL, &key, NULL) != ERROR_SUCCESS)
+                        DEVICE_KEY_ACCESS(MAXIMUM_ALLOWED), NULL, &key, NULL)
+        != ERROR_SUCCESS)
         return;
     RegSetValueExW(key, CLIENT_AUTO_RESTART_VALUE, 0, REG_DWORD,
                    (const BYTE *)&value, sizeof(value));
@@ -139,7 +145,8 @@ static void ClearOutput(DWORD *pcbOutput, BYTE **ppOutput)
 }
 
 // The remote API service hands the input block over to the called function,
-// so it is released here on every path.
+// so it is released here on every path. It releases whatever the outputs
+// point at, so they are cleared first, on every path too.
 extern "C" HRESULT WINAPI ShutdownClient(DWORD cbInput, BYTE *pInput,
                                          DWORD *pcbOutput, BYTE **ppOutput,
                                          RemoteStream *pStream)
@@ -150,10 +157,10 @@ extern "C" HRESULT WINAPI ShutdownClient(DWORD cbInput, BYTE *pInput,
 
     (void)cbInput;
     (void)pStream;
+    ClearOutput(pcbOutput, ppOutput);
     if (ResolveClientPath()) {
         window = FindWindowW(CLIENT_WINDOW_CLASS, CLIENT_WINDOW_TITLE);
         WriteAutoRestart(window != NULL ? 1 : 0);
-        ClearOutput(pcbOutput, ppOutput);
         if (window == NULL) {
             result = S_OK;
         } else {
@@ -184,8 +191,8 @@ extern "C" HRESULT WINAPI RestartClient(DWORD cbInput, BYTE *pInput,
     WCHAR commandLine[] = CLIENT_RESTART_SWITCH;
 
     (void)pStream;
+    ClearOutput(pcbOutput, ppOutput);
     if (ResolveClientPath()) {
-        ClearOutput(pcbOutput, ppOutput);
         forced = cbInput == 1 && pInput != NULL && pInput[0] != 0;
         if (ReadAutoRestart() == 0 && !forced) {
             result = S_OK;

@@ -48,8 +48,9 @@ static BOOL RequestClientExit(void)
 
 // Reads the installation directory into a new string the caller releases with
 // LocalFree. NULL when there is no usable directory: no key, no value, not a
-// string, or an empty one (an empty directory would turn every path built
-// from it into a path at the root).
+// string, or not a path to a folder below a root (an empty, root or relative
+// directory would turn the paths built from it into paths outside the
+// installation).
 static LPWSTR ReadInstallDir(void)
 {
     HKEY key;
@@ -57,9 +58,9 @@ static LPWSTR ReadInstallDir(void)
     DWORD size = 0;
     LPWSTR directory = NULL;
 
-    // CE ignores the mask; desktop Windows needs it to allow the query.
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CLIENT_INSTALL_KEY, 0,
-                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+                      DEVICE_KEY_ACCESS(KEY_QUERY_VALUE), &key)
+        != ERROR_SUCCESS)
         return NULL;
 
     if (RegQueryValueExW(key, CLIENT_INSTALL_DIR_VALUE, NULL, &type, NULL,
@@ -71,7 +72,7 @@ static LPWSTR ReadInstallDir(void)
         if (directory != NULL
             && (RegQueryValueExW(key, CLIENT_INSTALL_DIR_VALUE, NULL, &type,
                                  (LPBYTE)directory, &size) != ERROR_SUCCESS
-                || type != REG_SZ || directory[0] == L'\0')) {
+                || type != REG_SZ || !IsInstallDirPath(directory))) {
             LocalFree(directory);
             directory = NULL;
         }
@@ -94,8 +95,7 @@ static void ApplySecurityPolicy(void)
     if (shell == NULL)
         return;
 
-    // Through the generic function type, which converts to any other.
-    processConfigXml = (ProcessConfigXmlProc)(void (*)(void))GetProcAddressW(
+    processConfigXml = (ProcessConfigXmlProc)(AnyFunction)GetProcAddressW(
         shell, L"DMProcessConfigXML");
     if (processConfigXml != NULL) {
         result = processConfigXml(SECURITY_POLICY_DOCUMENT, CFGFLAG_PROCESS,
@@ -107,23 +107,26 @@ static void ApplySecurityPolicy(void)
             if (output != NULL)
                 MessageBoxW(NULL, output, L"XML Output", MB_OK);
         }
-        // The configuration manager hands its output over to be freed so.
-        delete[] output;
+        // The configuration manager allocates its output with new[].
+        ReleasePlatformArray(output);
     }
 
     FreeLibrary(shell);
 }
 
-// Deletes the client's shortcut from the Startup folder, if both exist.
+// Deletes the client's shortcut from the Startup folder, if both exist. The
+// shell of Pocket PC 2002 and earlier returns FALSE even when it has filled
+// in the folder, so the buffer, cleared first, tells instead of the result.
 static void RemoveStartupShortcut(void)
 {
     WCHAR folder[CLIENT_PATH_CHARS];
     WCHAR shortcut[CLIENT_PATH_CHARS];
 
-    if (!SHGetSpecialFolderPath(NULL, folder, CSIDL_STARTUP, FALSE))
-        return;
-    if (JoinString(shortcut, CLIENT_PATH_CHARS, folder,
-                   CLIENT_STARTUP_SHORTCUT, NULL))
+    ZeroMemory(folder, sizeof(folder));
+    SHGetSpecialFolderPath(NULL, folder, CSIDL_STARTUP, FALSE);
+    if (HoldsString(folder, CLIENT_PATH_CHARS)
+        && JoinString(shortcut, CLIENT_PATH_CHARS, folder,
+                      CLIENT_STARTUP_SHORTCUT, NULL))
         DeleteFileW(shortcut);
 }
 

@@ -84,7 +84,26 @@ TEST_F(HookKeysTest, OffLetsKeysPassAndRemovesMutex)
     EXPECT_FALSE(MutexExists());
     EXPECT_EQ(0, LiveHooks());
     EXPECT_EQ(PressesAndReleases(AllProbeKeys()), InjectAll());
-    EXPECT_FALSE(MutexExists());
+}
+
+TEST_F(HookKeysTest, HookProcedureWithSuppressionOffPassesKeysAndLeavesNoMutex)
+{
+    // With the hook gone the procedure would never run: have the platform
+    // keep it through the unhook, so it runs with the mutex absent.
+    ASSERT_EQ(TRUE, HookKeys(TRUE));
+    {
+        tb::ScopedEnv keep(L"COREDLL_KEEP_HOOKS", L"1");
+        ASSERT_EQ(TRUE, HookKeys(FALSE));
+    }
+    ASSERT_FALSE(MutexExists());
+    ASSERT_EQ(1, LiveHooks());
+
+    long before = NextHookCalls();
+    EXPECT_EQ(PressesAndReleases(AllProbeKeys()), InjectAll());
+    // Each event passed on went through the next hook, the marker's two too.
+    EXPECT_GE(NextHookCalls() - before, static_cast<long>(2 * AllProbeKeys().size() + 2))
+        << "the hook procedure did not see every key";
+    EXPECT_FALSE(MutexExists()) << "the hook procedure's test left the mutex behind";
 }
 
 TEST_F(HookKeysTest, OffBeforeAnyOnReturnsOneAndChangesNothing)

@@ -1,6 +1,8 @@
 // Both remote calls first find the installation; a missing or malformed
-// InstallDir warns once per load and fails the call.
+// InstallDir warns once per load and fails the call, clearing its outputs.
 #include "LifecycleFixture.h"
+
+#include <cwchar>
 
 using namespace remote;
 
@@ -66,9 +68,10 @@ std::vector<wchar_t> Chars(size_t count, bool terminated)
     // A non-zero character always follows the stored data: the registry
     // would otherwise add a terminator of its own.
     std::vector<wchar_t> chars(count + 1, L'a');
-    chars[0] = L'C';
-    if (count > 1)
-        chars[1] = L':';
+    // An absolute path, so that only what the case is about is wrong.
+    const wchar_t drive[] = L"C:\\";
+    for (size_t i = 0; i < count && i < 3; ++i)
+        chars[i] = drive[i];
     if (terminated)
         chars[count - 1] = L'\0';
     return chars;
@@ -79,6 +82,13 @@ MalformedValue Value(const char *name, size_t chars, bool terminated)
     return {name, Chars(chars, terminated), static_cast<DWORD>(chars * sizeof(wchar_t))};
 }
 
+// A well-formed string that names no folder below a root.
+MalformedValue Text(const char *name, const wchar_t *text)
+{
+    std::vector<wchar_t> chars(text, text + wcslen(text) + 1);
+    return {name, chars, static_cast<DWORD>(chars.size() * sizeof(wchar_t))};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Values, MalformedInstallDir,
     ::testing::Values(Value("Empty", 1, true), Value("NoBytes", 0, false),
@@ -86,7 +96,13 @@ INSTANTIATE_TEST_SUITE_P(
                       Value("UnterminatedFull", 260, false), Value("UnterminatedShort", 4, false),
                       // 249 characters plus "\Client.exe" need 261 with the terminator.
                       Value("TooLongForProgramName", 250, true),
-                      Value("LongerThanBuffer", 300, true)),
+                      Value("LongerThanBuffer", 300, true),
+                      // The client would be sought at a root, or wherever the
+                      // current folder happens to be.
+                      Text("DriveRoot", L"C:\\"), Text("DriveOnly", L"C:"),
+                      Text("Relative", L"Pelorin Client"),
+                      Text("ParentOfFolder", L"C:\\windows\\.."),
+                      Text("UncShare", L"\\\\server\\share")),
     [](const ::testing::TestParamInfo<MalformedValue> &info) { return std::string(info.param.name); });
 
 TEST_F(LifecycleTest, LongestInstallDirThatLeavesRoomIsAccepted)

@@ -11,8 +11,6 @@ const wchar_t kMutexName[] = L"Global\\PelorinKeyHook";
 const wchar_t kNotInstalledCaption[] = L"Client Error";
 const wchar_t kNotInstalledText[] = L"Client is not installed properly. Please re-install.";
 
-const DWORD kUntouchedSize = 0xA5A5A5A5;
-BYTE *const kUntouchedOutput = reinterpret_cast<BYTE *>(static_cast<UINT_PTR>(0xA5A5A5A5));
 
 const std::vector<WORD> kSuppressedKeys = {0x5B, 0x79, 0x7A, 0x80, 0x86, 0x87,
                                            0xC1, 0xC2, 0xC3, 0xC4, 0xC6};
@@ -61,7 +59,8 @@ CallResult CallRemote(BlockCall call, const std::vector<BYTE> &input)
         block = static_cast<BYTE *>(LocalAlloc(LMEM_FIXED, input.size()));
         CopyMemory(block, input.data(), input.size());
     }
-    CallResult outcome = {E_UNEXPECTED, kUntouchedSize, kUntouchedOutput};
+    CallResult outcome = {E_UNEXPECTED, 0xA5A5A5A5,
+                          reinterpret_cast<BYTE *>(static_cast<UINT_PTR>(0xA5A5A5A5))};
     outcome.result = call(static_cast<DWORD>(input.size()), block, &outcome.outputSize,
                           &outcome.output, nullptr);
     return outcome;
@@ -96,13 +95,23 @@ bool MutexExists()
     return true;
 }
 
-long LiveHooks()
+static long CoreDllCount(const char *name)
 {
     HMODULE core = GetModuleHandleW(L"coredll.dll");
     if (core == nullptr)
         return -1;
-    auto count = Export<LONG(WINAPI *)()>(core, "TestbedLiveHooks");
+    auto count = Export<LONG(WINAPI *)()>(core, name);
     return count != nullptr ? count() : -1;
+}
+
+long LiveHooks()
+{
+    return CoreDllCount("TestbedLiveHooks");
+}
+
+long NextHookCalls()
+{
+    return CoreDllCount("TestbedNextHookCalls");
 }
 
 PumpingThread::PumpingThread() : wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr))

@@ -53,21 +53,21 @@ struct CallResult {
     BYTE *output;
 };
 
-// Calls with the outputs preset to values the library must overwrite (or,
-// on an early failure, leave alone). input is handed over in a LocalAlloc
-// block, as the service does; the call releases it.
+// Calls with the outputs preset to garbage, as a caller that does not preset
+// them would pass them; the library must overwrite both on every path. input
+// is handed over in a LocalAlloc block, as the service does; the call
+// releases it.
 CallResult CallRemote(BlockCall call, const std::vector<BYTE> &input);
-extern const DWORD kUntouchedSize;
-extern BYTE *const kUntouchedOutput;
 
 // An installation folder named in InstallDir, optionally holding the client.
 std::wstring MakeInstallation(const tb::TempDir &root, bool withClient);
 bool ReadAutoRestart(DWORD *value);
 HWND FindClient();
 bool MutexExists();
-// Hooks the testbed's coredll.dll has installed and not removed; -1 when it
-// is not loaded.
+// Hooks the testbed's coredll.dll has installed and not removed, and the
+// calls of its CallNextHookEx so far; -1 when it is not loaded.
 long LiveHooks();
+long NextHookCalls();
 
 // A thread that pumps messages all the time and runs work handed to it in
 // between, as a device program holding the key hook does.

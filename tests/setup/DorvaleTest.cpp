@@ -399,6 +399,14 @@ TEST_F(DorvaleTest, InstallExitUndoesWhenNoClientCanBeStarted)
          [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L""); }},
         {"path too long",
          [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", longDir); }},
+        // Resolved against the current folder, this names the installation,
+        // with its client back in place.
+        {"relative path",
+         [&] {
+             return tb::CopyBinary(L"Client.exe", installDir + L"\\Client.exe")
+                    && tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir",
+                                        L"Pelorin Client");
+         }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -511,10 +519,10 @@ TEST_F(UninstallTest, UninstallInitCancelsTouchingNothingWhileClientRuns)
     EXPECT_EQ("close", LastClientEvent());
 }
 
-TEST_F(UninstallTest, UninstallInitWithoutInstallDirStillRemovesKeyAndShortcut)
+TEST_F(UninstallTest, UninstallInitWithoutUsableInstallDirStillRemovesKeyAndShortcut)
 {
     std::vector<TreeEntry> tree = BuildTree(installDir, false);
-    // What a path built from an empty string would reach: the drive's root.
+    // What a path built from an empty string or a root would reach.
     std::vector<std::wstring> rootProbes;
     for (const wchar_t *folder : {L"C:\\Outgoing", L"C:\\Media", L"C:\\Temp"})
         if (MakeDir(folder))
@@ -538,6 +546,13 @@ TEST_F(UninstallTest, UninstallInitWithoutInstallDirStillRemovesKeyAndShortcut)
          }},
         {"empty string",
          [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L""); }},
+        {"drive root",
+         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L"C:\\"); }},
+        {"drive letter alone",
+         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L"C:"); }},
+        // Resolved against the current folder, this names the installation.
+        {"relative path",
+         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L"Pelorin Client"); }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
