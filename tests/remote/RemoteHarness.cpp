@@ -182,7 +182,17 @@ KeyProbe::~KeyProbe()
 
 bool KeyProbe::focused() const
 {
-    return window_ != nullptr && GetForegroundWindow() == window_;
+    // A window of an earlier case, still going, may hold the foreground for
+    // a while after ours asked for it: ask again until ours has it.
+    HWND window = window_;
+    return window != nullptr && tb::WaitUntil(
+                                    [window] {
+                                        if (GetForegroundWindow() == window)
+                                            return true;
+                                        SetForegroundWindow(window);
+                                        return false;
+                                    },
+                                    10000, 50);
 }
 
 LRESULT CALLBACK KeyProbe::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
