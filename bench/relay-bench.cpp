@@ -540,6 +540,17 @@ struct Goal {
     bool met;
 };
 
+// Sets the goal's value to the subject's median over the reference's, in
+// one case; not measured when either has no figures.
+void MedianRatio(const std::vector<Row>& rows, const char* area, const std::string& subject,
+                 const char* referenceSubject, Goal* g)
+{
+    const Row* launcher = FindRow(rows, area, subject.c_str());
+    const Row* reference = FindRow(rows, area, referenceSubject);
+    g->measured = !launcher->stats.values.empty() && !reference->stats.values.empty();
+    g->value = g->measured ? Median(launcher->stats.values) / Median(reference->stats.values) : 0;
+}
+
 // The goals of one launcher build (subject "pl3" or "pl3_x86"), each a
 // comparison with a reference measured in the same run.
 void LauncherGoals(const std::vector<Row>& rows, bool methodValid, const std::string& subject,
@@ -547,27 +558,21 @@ void LauncherGoals(const std::vector<Row>& rows, bool methodValid, const std::st
 {
     const std::string suffix = subject == "pl3" ? "" : subject.substr(3);
     const std::string who = subject == "pl3" ? "pl3.com" : "pl3.com x86";
-    const Row* launcher = FindRow(rows, "throughput", subject.c_str());
-    const Row* reference = FindRow(rows, "throughput", "relay_1023");
     Goal g;
     g.name = "throughput_vs_relay_1023" + suffix;
     g.text = who + " throughput / relay 1023 B >= 1.0 (medians)";
-    g.measured = !launcher->stats.values.empty() && !reference->stats.values.empty();
-    g.value = g.measured ? Median(launcher->stats.values) / Median(reference->stats.values) : 0;
+    MedianRatio(rows, "throughput", subject, "relay_1023", &g);
     g.met = g.measured && g.value >= 1.0;
     goals->push_back(g);
 
-    launcher = FindRow(rows, "exit", subject.c_str());
-    reference = FindRow(rows, "exit", "relay_4k");
     g.name = "exit_vs_relay_4k" + suffix;
     g.text = who + " exit overhead / relay 4 KiB <= 1.0 (medians)";
-    g.measured = !launcher->stats.values.empty() && !reference->stats.values.empty();
-    g.value = g.measured ? Median(launcher->stats.values) / Median(reference->stats.values) : 0;
+    MedianRatio(rows, "exit", subject, "relay_4k", &g);
     g.met = g.measured && g.value <= 1.0;
     goals->push_back(g);
 
-    launcher = FindRow(rows, "latency", subject.c_str());
-    reference = FindRow(rows, "latency", "direct");
+    const Row* launcher = FindRow(rows, "latency", subject.c_str());
+    const Row* reference = FindRow(rows, "latency", "direct");
     g.name = "latency_p99_over_direct_ms" + suffix;
     g.text = who + " latency p99 - direct read's p99 <= 1 ms";
     g.measured = !launcher->stats.values.empty() && !reference->stats.values.empty();
