@@ -438,12 +438,12 @@ Stats Latency(Via via, int runs)
                 run.push_back(Ms(s->capture.lines[k].second - sent));
         }
         st.values.insert(st.values.end(), run.begin(), run.end());
-        int seen = static_cast<int>(run.size());
-        if (s->ok && seen == kTicks)
+        if (s->ok && run.size() == static_cast<size_t>(kTicks)) {
             st.runP99.push_back(Percentile(run, 99));
-        if (!s->ok || seen != kTicks) {
+        } else {
             if (s->ok)
-                std::printf("  %s relayed %d of %d lines\n", kViaNames[via], seen, kTicks);
+                std::printf("  %s relayed %d of %d lines\n", kViaNames[via],
+                            static_cast<int>(run.size()), kTicks);
             ++st.failed;
         }
     }
