@@ -19,8 +19,11 @@ function(add_device_library name)
   target_include_directories(${name} PRIVATE ${PROJECT_COMMON_DIR})
   if(PROJECT_TARGET STREQUAL "wince")
     # Windows CE libraries are GUI-subsystem images for version 3.0 and on;
-    # GNU ld calls that subsystem "wince" (9).
-    target_link_options(${name} PRIVATE -Wl,--subsystem,wince:3.0)
+    # GNU ld calls that subsystem "wince" (9). This gcc links libgcc as a DLL
+    # by default, which no device has: a division or 64-bit helper would
+    # then keep the library from loading. Storage is scarce on a device, so
+    # no symbol table goes with it either.
+    target_link_options(${name} PRIVATE -Wl,--subsystem,wince:3.0 -static-libgcc -s)
   else()
     # The .def names are undecorated; let the 32-bit linker match them to the
     # decorated stdcall symbols.
