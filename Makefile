@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-win32 build-win64 test test-win32 test-win64 demo bench clean
+.PHONY: all deps build build-win32 build-win64 build-wince test test-win32 test-win64 test-wince demo bench clean
 
 all: build
 
@@ -17,11 +17,19 @@ build-win64: deps
 	cmake --preset win64 >/dev/null
 	cmake --build --preset win64
 
-build: build-win32 build-win64
+# The CE libraries, where a CE compiler is at hand (tools/cegcc-root); where
+# none is, the build says why and the wince checks show as skipped.
+build-wince: deps
+	@root=$$(tools/cegcc-root) || echo "build-wince: skipped: $$(tools/cegcc-root 2>&1)"; \
+	cmake --preset wince -DCEGCC_ROOT="$$root" >/dev/null; \
+	cmake --build --preset wince
+
+build: build-win32 build-win64 build-wince
 
 test: build
 	@$(MAKE) test-win32
 	@$(MAKE) test-win64
+	@$(MAKE) test-wince
 
 # Where the machine cannot run i386 code, the x86 Wine cases show as skipped
 # and only the x86 build's static checks run.
@@ -36,9 +44,13 @@ test-win32:
 test-win64:
 	tools/with-wine win64 ctest --preset win64
 
+test-wince:
+	ctest --preset wince
+
 # pl3.com is shown as users get it, the x86 build, where the machine runs
 # 32-bit programs; the device libraries are for ARM, so their desktop
-# stand-ins run in the 64-bit build.
+# builds run in the 64-bit build, and the demo ends with what the CE build
+# made.
 demo: build
 	@if tools/can-run-i386; then \
 	    tools/with-wine win32 demo/run pl3; \
@@ -46,6 +58,7 @@ demo: build
 	    tools/with-wine win64 demo/run pl3; \
 	fi
 	@tools/with-wine win64 demo/run sembrin dorvale
+	@demo/run wince
 
 bench: build
 	tools/with-wine win64 bench/run.sh

@@ -1,6 +1,7 @@
-# Windows CE on ARM with CeGCC's arm-mingw32ce toolchain. Debian has no such
-# compiler, so this file is kept for device builds elsewhere and is untested
-# on the project's build machines.
+# Windows CE on ARM with CeGCC's arm-mingw32ce toolchain (gcc 4.4.0), found
+# at CEGCC_ROOT; make passes the one tools/cegcc-root finds. Where no
+# compiler is there the project still configures, and its CE checks show as
+# skipped.
 #
 # CMake has platform files for Windows CE only with Microsoft's compilers; a
 # mingw-style compiler is driven through the ordinary Windows/GNU ones.
