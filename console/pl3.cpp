@@ -64,6 +64,14 @@ static void AppendNumber(WCHAR *name, DWORD number)
     wcscat(name, digits);
 }
 
+// Our end of the output pipe: one instance, read with overlapped reads.
+static HANDLE CreateReadEnd(const WCHAR *name, DWORD openMode)
+{
+    return CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | openMode,
+                            PIPE_TYPE_BYTE | PIPE_WAIT, 1, PIPE_BUFFER_SIZE, PIPE_BUFFER_SIZE,
+                            0, NULL);
+}
+
 // Creates the pipe for the twin's standard output and error. To the twin it
 // is an ordinary pipe; our read end takes overlapped reads, so that one wait
 // covers both "output arrived" and "the twin ended" and the launcher sleeps
@@ -74,6 +82,7 @@ static BOOL CreateOutputPipe(HANDLE *readEnd, HANDLE *writeEnd, SECURITY_ATTRIBU
     // "\\.\pipe\pl3-output" and three numbers of at most 8 digits.
     WCHAR name[64];
     DWORD tick = GetTickCount();
+    DWORD openMode = FILE_FLAG_FIRST_PIPE_INSTANCE;
     DWORD attempt;
 
     // The first-instance flag makes us fail rather than read another's pipe.
@@ -85,10 +94,14 @@ static BOOL CreateOutputPipe(HANDLE *readEnd, HANDLE *writeEnd, SECURITY_ATTRIBU
         AppendNumber(name, GetCurrentProcessId());
         AppendNumber(name, tick);
         AppendNumber(name, attempt);
-        *readEnd = CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED |
-                                    FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                    PIPE_TYPE_BYTE | PIPE_WAIT, 1, PIPE_BUFFER_SIZE,
-                                    PIPE_BUFFER_SIZE, 0, NULL);
+        *readEnd = CreateReadEnd(name, openMode);
+        if (*readEnd == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER &&
+            openMode != 0) {
+            // Windows 2000 knows the flag only from Service Pack 2 on. The
+            // name, new to this run, still keeps the pipe apart from others'.
+            openMode = 0;
+            *readEnd = CreateReadEnd(name, openMode);
+        }
         if (*readEnd != INVALID_HANDLE_VALUE)
             break;
         *readEnd = NULL;
