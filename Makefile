@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-win32 build-win64 build-wince test test-win32 test-win64 test-wince demo bench clean
+.PHONY: all deps build build-win32 build-win64 build-wince test test-win32 test-win64 test-wince demo dist bench clean
 
 all: build
 
@@ -59,6 +59,12 @@ demo: build
 	fi
 	@tools/with-wine win64 demo/run sembrin dorvale
 	@demo/run wince
+
+# The files to ship, in build/dist: only what they need is built.
+dist: deps build-wince
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 --target pl3
+	@tools/make-dist
 
 bench: build
 	tools/with-wine win64 bench/run.sh
