@@ -1,26 +1,37 @@
 #!/bin/sh
 # Fails when a device library imports a platform function that Windows CE
-# does not offer: every import must be on the list of CE platform functions,
-# by its CE name or by the desktop name device/common maps to it.
-#   check-ce-imports.sh <library file name> <list>
+# does not offer: every import must be on the list of CE platform functions.
+#   check-ce-imports.sh <library file name> <list> [desktop|wince]
 # Environment: OBJDUMP (the target's objdump), BIN (the build's bin folder).
 #
-# Left out, as the mingw runtime's own (its startup code, thread-local
-# storage, pseudo-relocations and, in the 32-bit build, the unwinder's
-# registration): everything from msvcrt.dll, and from KERNEL32.dll the
-# critical sections, TlsGetValue, VirtualProtect, VirtualQuery,
-# GetModuleHandleA and LoadLibraryA. The runtime also imports GetLastError,
-# Sleep and FreeLibrary, which CE has and the list holds.
+# desktop (the default), for the desktop builds: an import passes by its CE
+# name or by the desktop name device/common maps to it. Left out, as the
+# mingw runtime's own (its startup code, thread-local storage,
+# pseudo-relocations and, in the 32-bit build, the unwinder's registration):
+# everything from msvcrt.dll, and from KERNEL32.dll the critical sections,
+# TlsGetValue, VirtualProtect, VirtualQuery, GetModuleHandleA and
+# LoadLibraryA. The runtime also imports GetLastError, Sleep and FreeLibrary,
+# which CE has and the list holds.
+#
+# wince, for the CE libraries themselves: everything comes from COREDLL.dll,
+# by a CE name on the list that is not meant to be looked up at run time,
+# the CE runtime's own imports included. Anything else would keep the
+# library from loading on a device: a libgcc DLL, the shell library where a
+# device has none, a desktop name.
 set -eu
 dll="$BIN/$1"
 list=$2
+mode=${3:-desktop}
 [ -f "$dll" ] || { echo "missing $dll"; exit 1; }
 
 runtime_kernel32=" DeleteCriticalSection EnterCriticalSection InitializeCriticalSection LeaveCriticalSection TlsGetValue VirtualProtect VirtualQuery GetModuleHandleA LoadLibraryA "
 
-# Names a desktop build may import: CE names it shares, and desktop names
-# that stand for a CE one.
-allowed=" $(awk '!/^#/ && NF >= 4 && $3 != "-" { print ($3 == "=" ? $1 : $3) }' "$list" | tr '\n' ' ') "
+if [ "$mode" = wince ]; then
+    allowed=" $(awk '!/^#/ && NF >= 4 && $2 == "coredll.dll" && $3 != "-" { print $1 }' "$list" | tr '\n' ' ') "
+else
+    # CE names a desktop build shares, and desktop names that stand for a CE one.
+    allowed=" $(awk '!/^#/ && NF >= 4 && $3 != "-" { print ($3 == "=" ? $1 : $3) }' "$list" | tr '\n' ' ') "
+fi
 
 # "DLL Name: X" opens a library's imports; each import is "<vma> <hint> <name>".
 imports=$("$OBJDUMP" -p "$dll" | awk '
@@ -32,20 +43,30 @@ imports=$("$OBJDUMP" -p "$dll" | awk '
     }')
 [ -n "$imports" ] || { echo "no import table read from $dll"; exit 1; }
 
-status=0
-left_out=""
+listed() { case "$allowed" in *" $1 "*) true ;; *) false ;; esac; }
+
 echo "$imports" | {
+    status=0
+    left_out=""
     while read -r library name; do
-        if [ "$library" = "msvcrt.dll" ] \
+        if [ "$mode" = wince ]; then
+            if [ "$library" != "COREDLL.dll" ]; then
+                echo "NOT FROM COREDLL: $name ($library)"
+                status=1
+                continue
+            fi
+        elif [ "$library" = "msvcrt.dll" ] \
             || { [ "$library" = "KERNEL32.dll" ] && case "$runtime_kernel32" in *" $name "*) true ;; *) false ;; esac; }; then
             left_out="$left_out $name"
-        elif case "$allowed" in *" $name "*) true ;; *) false ;; esac; then
+            continue
+        fi
+        if listed "$name"; then
             echo "ok: $name ($library)"
         else
             echo "NOT ON THE CE LIST: $name ($library)"
             status=1
         fi
     done
-    echo "left out as the mingw runtime's own:$left_out"
+    [ "$mode" = wince ] || echo "left out as the mingw runtime's own:$left_out"
     exit $status
 }
