@@ -20,7 +20,7 @@ build-win64: deps
 # The CE libraries, where a CE compiler is at hand (tools/cegcc-root); where
 # none is, the build says why and the wince checks show as skipped.
 build-wince: deps
-	@root=$$(tools/cegcc-root) || echo "build-wince: skipped: $$(tools/cegcc-root 2>&1)"; \
+	@if ! root=$$(tools/cegcc-root 2>&1); then echo "build-wince: skipped: $$root"; root=; fi; \
 	cmake --preset wince -DCEGCC_ROOT="$$root" >/dev/null; \
 	cmake --build --preset wince
 
