@@ -157,10 +157,7 @@ IdleStats Idle(const wchar_t* args, Via via, int runs)
             if (s->relayThread != NULL)
                 measured = MeasureThreadCpu(s->relayThread, s->start, &use);
             else
-                measured = MeasureCpu(via == kLauncher      ? g_launcher
-                                      : via == kLauncherX86 ? g_launcherX86
-                                                            : g_twin,
-                                      s->start, &use);
+                measured = MeasureCpu(ProgramOf(via), s->start, &use);
         }
         Finish(*s, 30000);
         if (!s->ok || !measured) {

@@ -12,9 +12,11 @@ LONGLONG g_frequency;
 std::wstring g_folder;
 std::wstring g_launcher;
 std::wstring g_twin;
+std::wstring g_relayProgram;
 std::wstring g_folderX86;
 std::wstring g_launcherX86;
 std::wstring g_twinX86;
+std::wstring g_relayProgramX86;
 HANDLE g_nul = INVALID_HANDLE_VALUE;
 
 LONGLONG Now()
@@ -27,6 +29,22 @@ LONGLONG Now()
 double Ms(LONGLONG ticks)
 {
     return ticks * 1000.0 / g_frequency;
+}
+
+const std::wstring& ProgramOf(Via via)
+{
+    switch (via) {
+    case kLauncher:
+        return g_launcher;
+    case kLauncherX86:
+        return g_launcherX86;
+    case kRelayProgram:
+        return g_relayProgram;
+    case kRelayProgramX86:
+        return g_relayProgramX86;
+    default:
+        return g_twin;
+    }
 }
 
 namespace {
@@ -157,9 +175,7 @@ bool Begin(Session& s, Via via, const std::wstring& args, bool keepLines)
 {
     s.via = via;
     s.capture.keepLines = keepLines;
-    std::wstring program = via == kLauncher ? g_launcher : via == kLauncherX86 ? g_launcherX86
-                                                                              : g_twin;
-    std::wstring line = L"\"" + program + L"\" " + args;
+    std::wstring line = L"\"" + ProgramOf(via) + L"\" " + args;
 
     HANDLE drainWrite = NULL;
     HANDLE twinWrite = NULL;
@@ -211,7 +227,7 @@ void Finish(Session& s, DWORD timeoutMs)
         WaitForSingleObject(s.relayThread, INFINITE);
     }
     if (s.captureThread != NULL) {
-        // pl3.com passes its standard output on to the twin, so the drain
+        // A launcher passes its standard output on to the twin, so the drain
         // ends when both have gone.
         if (WaitForSingleObject(s.captureThread, timeoutMs) != WAIT_OBJECT_0) {
             inTime = false;

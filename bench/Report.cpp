@@ -52,9 +52,12 @@ void LauncherGoals(const std::vector<Row>& rows, bool methodValid, const std::st
     g.met = g.measured && g.value >= 1.0;
     goals->push_back(g);
 
-    g.name = "exit_vs_relay_4k" + suffix;
-    g.text = who + " exit overhead / relay 4 KiB <= 1.0 (medians)";
-    MedianRatio(rows, "exit", subject, "relay_4k", &g);
+    // Against the relay program of the same build, not the relay thread:
+    // it too pays for its process's end.
+    g.name = "exit_vs_relay_4k_program" + suffix;
+    g.text = who + " exit overhead / relay 4 KiB program" + (suffix.empty() ? "" : " x86") +
+             " <= 1.0 (medians)";
+    MedianRatio(rows, "exit", subject, ("relay_4k_program" + suffix).c_str(), &g);
     g.met = g.measured && g.value <= 1.0;
     goals->push_back(g);
 

@@ -1,16 +1,18 @@
 // Relay benchmark: how fast, how promptly and how cheaply pl3.com relays its
 // twin's output, measured side by side with references in the same run:
 // the twin read directly (the limit), a one-thread relay built in here
-// (blocking reads and writes, the way common console launchers do it), and a
-// relay built the way the launcher was first described: it peeks without
-// pausing while the twin runs, reads at most 1023 bytes a pass and pauses
-// 250 ms once the twin has ended.
+// (blocking reads and writes, the way common console launchers do it), the
+// same 4 KiB relay as a program of its own (relay4k.com), and a relay built
+// the way the launcher was first described: it peeks without pausing while
+// the twin runs, reads at most 1023 bytes a pass and pauses 250 ms once the
+// twin has ended.
 //
 // Usage: relay-bench [--quick] [--only throughput|latency|idle|exit]
 //                    [--x86 <folder>] [--json <file>]
-// pl3.com and bench-twin.exe are taken from this program's own folder and
-// installed as pl3.com and pl3.exe in a fresh temporary folder; with --x86,
-// the x86 builds of both are taken from <folder> and measured as well.
+// pl3.com, relay4k.com and bench-twin.exe are taken from this program's own
+// folder and installed in a fresh temporary folder, the twin as pl3.exe and
+// as relay4k.exe; with --x86, the x86 builds of all three are taken from
+// <folder> and measured as well.
 //
 // Relays.cpp holds the ways of running the twin and the in-process relays,
 // Cases.cpp the four cases and Report.cpp the goals, table and JSON; this
@@ -36,10 +38,20 @@ std::wstring FolderOf(const std::wstring& path)
     return path.substr(0, path.find_last_of(L"\\/"));
 }
 
-// Installs pl3.com and the benchmark's twin from `bin` as pl3.com and pl3.exe
-// in a fresh folder named after `tag`.
+// What an install folder holds, as the build's file and its name there:
+// each launcher with the benchmark's twin beside it under its own name.
+const wchar_t* const kInstalled[][2] = {
+    {L"pl3.com", L"pl3.com"},
+    {L"bench-twin.exe", L"pl3.exe"},
+    {L"relay4k.com", L"relay4k.com"},
+    {L"bench-twin.exe", L"relay4k.exe"},
+};
+const int kInstalledCount = sizeof kInstalled / sizeof kInstalled[0];
+
+// Installs pl3.com, relay4k.com and a twin for each from `bin` in a fresh
+// folder named after `tag`.
 bool Install(const std::wstring& bin, const wchar_t* tag, std::wstring* folder,
-             std::wstring* launcher, std::wstring* twin)
+             std::wstring* launcher, std::wstring* twin, std::wstring* relayProgram)
 {
     wchar_t temp[MAX_PATH];
     DWORD n = GetTempPathW(MAX_PATH, temp);
@@ -51,25 +63,25 @@ bool Install(const std::wstring& bin, const wchar_t* tag, std::wstring* folder,
     *folder = std::wstring(temp) + name;
     *launcher = *folder + L"\\pl3.com";
     *twin = *folder + L"\\pl3.exe";
+    *relayProgram = *folder + L"\\relay4k.com";
     if (!CreateDirectoryW(folder->c_str(), NULL))
         return false;
-    if (!CopyFileW((bin + L"\\pl3.com").c_str(), launcher->c_str(), TRUE)) {
-        std::printf("pl3.com is not in %ls\n", bin.c_str());
-        return false;
-    }
-    if (!CopyFileW((bin + L"\\bench-twin.exe").c_str(), twin->c_str(), TRUE)) {
-        std::printf("bench-twin.exe is not in %ls\n", bin.c_str());
-        return false;
+    for (int i = 0; i < kInstalledCount; ++i) {
+        std::wstring from = bin + L"\\" + kInstalled[i][0];
+        if (!CopyFileW(from.c_str(), (*folder + L"\\" + kInstalled[i][1]).c_str(), TRUE)) {
+            std::printf("%ls is not in %ls\n", kInstalled[i][0], bin.c_str());
+            return false;
+        }
     }
     return true;
 }
 
-void Uninstall(const std::wstring& folder, const std::wstring& launcher, const std::wstring& twin)
+void Uninstall(const std::wstring& folder)
 {
     if (folder.empty())
         return;
-    DeleteFileW(launcher.c_str());
-    DeleteFileW(twin.c_str());
+    for (int i = 0; i < kInstalledCount; ++i)
+        DeleteFileW((folder + L"\\" + kInstalled[i][1]).c_str());
     RemoveDirectoryW(folder.c_str());
 }
 
@@ -127,21 +139,26 @@ int wmain(int argc, wchar_t** argv)
     g_nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                         OPEN_EXISTING, 0, NULL);
     if (g_nul == INVALID_HANDLE_VALUE ||
-        !Install(OwnFolder(), L"native", &g_folder, &g_launcher, &g_twin) ||
-        (withX86 && !Install(x86, L"x86", &g_folderX86, &g_launcherX86, &g_twinX86))) {
+        !Install(OwnFolder(), L"native", &g_folder, &g_launcher, &g_twin, &g_relayProgram) ||
+        (withX86 && !Install(x86, L"x86", &g_folderX86, &g_launcherX86, &g_twinX86,
+                             &g_relayProgramX86))) {
         std::printf("cannot install the programs to measure\n");
         goto done;
     }
     if (!withX86)
-        std::printf("the x86 pl3.com is left out (no --x86 folder given)\n");
+        std::printf("the x86 pl3.com and relay4k.com are left out (no --x86 folder given)\n");
 
     // Every case measures the launcher builds beside the limit, the common
-    // 4 KiB relay and the described design.
+    // 4 KiB relay as a thread and as a program of each build, and the
+    // described design.
     vias.push_back(kDirect);
     vias.push_back(kLauncher);
     if (withX86)
         vias.push_back(kLauncherX86);
     vias.push_back(kRelay4K);
+    vias.push_back(kRelayProgram);
+    if (withX86)
+        vias.push_back(kRelayProgramX86);
     vias.push_back(kDescribed);
 
     if (only.empty() || only == L"throughput") {
@@ -234,8 +251,8 @@ int wmain(int argc, wchar_t** argv)
         if (rows[i].stats.failed > 0)
             status = 1;
 done:
-    Uninstall(g_folder, g_launcher, g_twin);
-    Uninstall(g_folderX86, g_launcherX86, g_twinX86);
+    Uninstall(g_folder);
+    Uninstall(g_folderX86);
     if (g_nul != INVALID_HANDLE_VALUE)
         CloseHandle(g_nul);
     return status;
