@@ -2,7 +2,8 @@
 # Runs the relay benchmark and writes build/bench/relay.json.
 # `make bench` calls it through tools/with-wine win64, which sets WINE (the
 # wine64 loader) and BIN (build/win64/bin). Where the machine runs 32-bit
-# programs, the x86 pl3.com of build/win32/bin is measured in the same run.
+# programs, the x86 pl3.com and relay4k.com of build/win32/bin are measured
+# in the same run.
 # Extra arguments go to relay-bench (--quick for fewer runs).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,8 +15,8 @@ windows_path() { local p="Z:${1//\//\\}"; echo "$p"; }
 x86=()
 if ! "$root/tools/can-run-i386"; then
     echo "The x86 rows are left out: this machine does not run i386 code."
-elif [ ! -f "$root/build/win32/bin/pl3.com" ]; then
-    echo "The x86 rows are left out: build/win32 has no pl3.com (make build-win32)."
+elif [ ! -f "$root/build/win32/bin/pl3.com" ] || [ ! -f "$root/build/win32/bin/relay4k.com" ]; then
+    echo "The x86 rows are left out: build/win32 has no pl3.com or relay4k.com (make build-win32)."
 else
     x86=(--x86 "$(windows_path "$root/build/win32/bin")")
 fi
