@@ -19,7 +19,11 @@
 //   cmdline        prints its command line and "\r\n"
 //   spawn:<a,b,..> starts itself again with arguments a b .., handing on its
 //                  standard handles; prints "grandchild:<pid>\r\n"
+//   breakaway:<a,b,..>  the same, started out of its job
+//                  (CREATE_BREAKAWAY_FROM_JOB); prints "breakaway:<pid>\r\n"
 //   exit:<code>    ends at once with code (decimal or 0x hex)
+// Arguments up to a "--", where one is given, are not steps: an unquoted
+// program path with blanks reaches a program as several arguments.
 // Without exit: it ends with 0. A step that fails ends it with 90 + step
 // number, so a test sees a broken scenario instead of a quiet pass.
 
@@ -134,7 +138,7 @@ bool ReadInputThroughRuntime()
     return std::printf("crt-stdin:%lu\n", total) > 0 && std::fflush(stdout) == 0;
 }
 
-bool Spawn(const std::wstring &arguments)
+bool Spawn(const std::wstring &arguments, DWORD flags, const char *label)
 {
     wchar_t self[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -157,13 +161,13 @@ bool Spawn(const std::wstring &arguments)
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                         &startup, &child))
         return false;
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     return WriteText(GetStdHandle(STD_OUTPUT_HANDLE),
-                     "grandchild:" + std::to_string(child.dwProcessId) + "\r\n");
+                     std::string(label) + ":" + std::to_string(child.dwProcessId) + "\r\n");
 }
 
 bool StartsWith(const std::wstring &text, const wchar_t *prefix, std::wstring *rest)
@@ -226,7 +230,9 @@ bool RunStep(const std::wstring &step)
     if (step == L"cmdline")
         return WriteText(out, Narrow(GetCommandLineW()) + "\r\n");
     if (StartsWith(step, L"spawn:", &value))
-        return Spawn(value);
+        return Spawn(value, 0, "grandchild");
+    if (StartsWith(step, L"breakaway:", &value))
+        return Spawn(value, CREATE_BREAKAWAY_FROM_JOB, "breakaway");
     if (StartsWith(step, L"exit:", &value))
         ExitProcess(static_cast<UINT>(Number(value)));
     return false;
@@ -240,8 +246,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     wchar_t **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     if (arguments == nullptr)
         return 89;
+    int first = 1;
+    for (int i = 1; i < count; ++i) {
+        if (std::wstring(arguments[i]) == L"--") {
+            first = i + 1;
+            break;
+        }
+    }
     int status = 0;
-    for (int i = 1; i < count && status == 0; ++i) {
+    for (int i = first; i < count && status == 0; ++i) {
         if (!RunStep(arguments[i]))
             status = 90 + i;
     }

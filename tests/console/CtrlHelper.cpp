@@ -3,14 +3,21 @@
 // waits until the twin says "ready", sends the console control event to the
 // console and writes down what became of pl3.com.
 //
-// Usage: ctrl-helper <report file> c|break|close <program> <arguments...>
+// Usage: ctrl-helper <report file> c|break|close|c-unread <program> <arguments...>
 //        ctrl-helper listen <marker file>
+// c-unread sends Ctrl+C while nothing of pl3.com's output is read: once its
+// first bytes have come, and a second more for the pipe to fill; the output
+// is read only after pl3.com's end.
 // The second form is a probe started in place of pl3.com: it creates the
 // marker when any console control event reaches it, to tell what this
 // system delivers at all.
 // Report: "generate=<0 or the error of GenerateConsoleCtrlEvent>",
-//         "exit=<pl3.com's status in hex, or running>", then "output=" and
-//         everything pl3.com wrote.
+//         "exit=<pl3.com's status in hex, or running>", "after=<ms from the
+//         event to pl3.com's end>", "retried=<1 when pl3.com was started a
+//         second time, else 0>", then "output=" and everything pl3.com wrote.
+// pl3.com is started a second time only when its own start of the twin was
+// refused ("CreateProcess: " and status 0x54F, seen under load under Wine)
+// before the twin wrote anything.
 
 #include <windows.h>
 #include <shellapi.h>
@@ -62,6 +69,57 @@ std::string ReadSome(HANDLE pipe)
     return bytes;
 }
 
+// Starts the program in our console with its output on a pipe of ours and
+// waits until it says "ready", or ends, or 10 s have passed.
+bool Start(std::wstring line, PROCESS_INFORMATION *pl3, HANDLE *readEnd, std::string *output,
+           bool reading)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(readEnd, &writeEnd, &inheritable, 0))
+        return false;
+    SetHandleInformation(*readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &startup, pl3) != FALSE;
+    CloseHandle(writeEnd);
+    if (!started)
+        return false;
+
+    DWORD begin = GetTickCount();
+    if (!reading) {
+        DWORD available = 0;
+        while (available == 0 && GetTickCount() - begin < 10000 &&
+               WaitForSingleObject(pl3->hProcess, 10) == WAIT_TIMEOUT)
+            PeekNamedPipe(*readEnd, nullptr, 0, nullptr, &available, nullptr);
+        Sleep(1000);
+        return true;
+    }
+    while (output->find("ready") == std::string::npos && GetTickCount() - begin < 10000 &&
+           WaitForSingleObject(pl3->hProcess, 0) == WAIT_TIMEOUT) {
+        *output += ReadSome(*readEnd);
+        Sleep(10);
+    }
+    *output += ReadSome(*readEnd);
+    return true;
+}
+
+bool WasRefusedItsStart(const PROCESS_INFORMATION &pl3, HANDLE readEnd, std::string *output)
+{
+    DWORD code = 0;
+    if (WaitForSingleObject(pl3.hProcess, 0) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(pl3.hProcess, &code) || code != ERROR_INTERNAL_ERROR)
+        return false;
+    *output += ReadSome(readEnd);
+    return output->compare(0, 15, "CreateProcess: ") == 0 &&
+           output->find("\r\n") == output->size() - 2;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t **argv)
@@ -77,32 +135,27 @@ int wmain(int argc, wchar_t **argv)
     std::wstring line = L"\"" + std::wstring(argv[3]) + L"\"";
     for (int i = 4; i < argc; ++i)
         line += std::wstring(L" ") + argv[i];
-
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
-        return 4;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    PROCESS_INFORMATION pl3 = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &pl3))
-        return 5;
-    CloseHandle(writeEnd);
-
-    std::string output;
-    DWORD begin = GetTickCount();
-    while (output.find("ready") == std::string::npos && GetTickCount() - begin < 10000) {
-        output += ReadSome(readEnd);
-        Sleep(10);
-    }
-    DWORD generate = 0;
     std::wstring event = argv[2];
+    bool reading = event != L"c-unread";
+
+    PROCESS_INFORMATION pl3 = {};
+    HANDLE readEnd = nullptr;
+    std::string output;
+    int retried = 0;
+    if (!Start(line, &pl3, &readEnd, &output, reading))
+        return 5;
+    if (WasRefusedItsStart(pl3, readEnd, &output)) {
+        CloseHandle(pl3.hThread);
+        CloseHandle(pl3.hProcess);
+        CloseHandle(readEnd);
+        pl3 = PROCESS_INFORMATION{};
+        output.clear();
+        retried = 1;
+        if (!Start(line, &pl3, &readEnd, &output, reading))
+            return 5;
+    }
+
+    DWORD generate = 0;
     if (event == L"close") {
         // Leave the console first, or closing it would end us as well.
         HWND window = GetConsoleWindow();
@@ -115,11 +168,13 @@ int wmain(int argc, wchar_t **argv)
 
     // An event that was never sent cannot end pl3.com: do not wait for it.
     bool ended = false;
-    begin = GetTickCount();
+    DWORD begin = GetTickCount();
     while (!ended && GetTickCount() - begin < (generate == 0 ? 10000u : 500u)) {
-        output += ReadSome(readEnd);
+        if (reading)
+            output += ReadSome(readEnd);
         ended = WaitForSingleObject(pl3.hProcess, 10) == WAIT_OBJECT_0;
     }
+    DWORD after = GetTickCount() - begin;
     output += ReadSome(readEnd);
     char status[32] = "running";
     if (ended) {
@@ -131,7 +186,8 @@ int wmain(int argc, wchar_t **argv)
     }
 
     std::string report = "generate=" + std::to_string(generate) + "\r\nexit=" + status +
-                         "\r\noutput=" + output;
+                         "\r\nafter=" + std::to_string(after) +
+                         "\r\nretried=" + std::to_string(retried) + "\r\noutput=" + output;
     HANDLE file = CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
     bool saved = file != INVALID_HANDLE_VALUE &&

@@ -169,12 +169,26 @@ bool CreateChild(const std::wstring &commandLine, const RunOptions &options, STA
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
         line.push_back(L'\0');
+        // Suspended until it is in the job, so that all it starts is there too.
+        DWORD flags = options.job != nullptr ? CREATE_SUSPENDED : 0;
         if (CreateProcessW(options.application.empty() ? nullptr : options.application.c_str(),
-                           line.data(), nullptr, nullptr, inherit, 0, nullptr,
+                           line.data(), nullptr, nullptr, inherit, flags, nullptr,
                            options.currentDirectory.empty() ? nullptr
                                                             : options.currentDirectory.c_str(),
-                           startup, info))
-            return true;
+                           startup, info)) {
+            if (options.job == nullptr)
+                return true;
+            if (AssignProcessToJobObject(options.job, info->hProcess) &&
+                ResumeThread(info->hThread) != static_cast<DWORD>(-1))
+                return true;
+            DWORD error = GetLastError();
+            TerminateProcess(info->hProcess, 1);
+            CloseHandle(info->hThread);
+            CloseHandle(info->hProcess);
+            *info = PROCESS_INFORMATION{};
+            SetLastError(error);
+            return false;
+        }
         // Wine has been seen to fail a start once under load.
         if (GetLastError() != ERROR_INTERNAL_ERROR)
             return false;

@@ -64,6 +64,7 @@ struct RunOptions {
     std::wstring application;       // empty: taken from the command line
     std::wstring currentDirectory;  // empty: the test's own
     DWORD timeoutMs = 30000;
+    HANDLE job = nullptr;           // a job the program is in from its first instruction
 };
 
 // Starts a program with its standard output and error on one pipe and its
