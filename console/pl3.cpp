@@ -21,6 +21,14 @@
 #define INTERRUPTED_STATUS 0xC000013AUL
 // Names tried for the output pipe before giving up.
 #define PIPE_NAME_TRIES 8
+// How long the relay gets to close up once an interruption has ended the
+// twin, before the handler ends the launcher itself.
+#define CLOSE_UP_MS 2000
+// The longest path the system gives, with its terminator.
+#define PROGRAM_PATH_SIZE 32768
+
+// The program to start: our own file's name with ".exe" for its ".com".
+static WCHAR g_programPath[PROGRAM_PATH_SIZE];
 
 // Shared with the console control handler, which runs on a thread of its own.
 static CRITICAL_SECTION g_twinLock;
@@ -46,11 +54,63 @@ static BOOL WINAPI OnConsoleControl(DWORD event)
         TerminateProcess(g_twinProcess, INTERRUPTED_STATUS);
     LeaveCriticalSection(&g_twinLock);
 
-    // After these the system ends us as soon as we return; the relay needs a
-    // moment to see the twin's end and close up, and ending the process ends
-    // this wait.
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_SHUTDOWN_EVENT)
-        Sleep(5000);
+    // The relay now sees the twin's end, closes up and ends the process,
+    // which ends this wait. A relay stuck writing to a caller that does not
+    // read never would; nor would the system wait for it after a close or a
+    // shutdown. Then we end here, as an interrupted program does.
+    Sleep(CLOSE_UP_MS);
+    TerminateProcess(GetCurrentProcess(), INTERRUPTED_STATUS);
+    return TRUE;
+}
+
+// What tells a file apart from every other, by whatever name or link it is
+// reached; FALSE where the file cannot be looked at.
+static BOOL GetFileIdentity(const WCHAR *path, BY_HANDLE_FILE_INFORMATION *identity)
+{
+    HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    BOOL known;
+
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    known = GetFileInformationByHandle(file, identity);
+    CloseHandle(file);
+    return known;
+}
+
+// Finds the program to start from our own file name alone, never from the
+// command line: a line can name anything, ourselves included, and that copy
+// would do the same. FALSE, with the last error set, when there is none to
+// start: our name does not end in ".com", or its ".exe" is our own file.
+static BOOL FindProgram(WCHAR *path, DWORD size)
+{
+    BY_HANDLE_FILE_INFORMATION self;
+    BY_HANDLE_FILE_INFORMATION program;
+    DWORD length = GetModuleFileNameW(NULL, path, size);
+    BOOL selfKnown;
+
+    if (length == 0)
+        return FALSE;
+    if (length >= size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    if (length < 4 || _wcsicmp(path + length - 4, L".com") != 0) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    selfKnown = GetFileIdentity(path, &self);
+    path[length - 3] = L'e';
+    path[length - 2] = L'x';
+    path[length - 1] = L'e';
+    if (selfKnown && GetFileIdentity(path, &program) &&
+        self.dwVolumeSerialNumber == program.dwVolumeSerialNumber &&
+        self.nFileIndexHigh == program.nFileIndexHigh &&
+        self.nFileIndexLow == program.nFileIndexLow) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -119,9 +179,9 @@ static BOOL CreateOutputPipe(HANDLE *readEnd, HANDLE *writeEnd, SECURITY_ATTRIBU
     return TRUE;
 }
 
-// A job that ends the twin and everything it starts as soon as its last
-// handle, ours, is closed: also when we are ended from outside. NULL where
-// the system gives none.
+// A job that ends the twin and everything it starts in it as soon as its
+// last handle, ours, is closed: also when we are ended from outside. NULL
+// where the system gives none.
 static HANDLE CreateTwinJob(void)
 {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
@@ -130,7 +190,9 @@ static HANDLE CreateTwinJob(void)
     if (job == NULL)
         return NULL;
     ZeroMemory(&limits, sizeof limits);
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    // A process the twin starts to outlive it may still leave, if it asks.
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
     if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
                                  sizeof limits)) {
         CloseHandle(job);
@@ -203,6 +265,13 @@ int main()
     InitializeCriticalSection(&g_twinLock);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
+    if (!FindProgram(g_programPath, PROGRAM_PATH_SIZE)) {
+        exitStatus = GetLastError();
+        ReportLastError(exitStatus == ERROR_INVALID_NAME ? L"CreateProcess"
+                                                         : L"GetModuleFileName");
+        goto cleanup;
+    }
+
     // Default security: a null access list would open both pipes to every
     // process on the machine.
     pipeSecurity.nLength = sizeof pipeSecurity;
@@ -248,6 +317,7 @@ int main()
     KeepFromTwin(STD_OUTPUT_HANDLE);
     KeepFromTwin(STD_ERROR_HANDLE);
 
+    // The program sees the caller's line as its own, with its own name in it.
     commandLine = GetCommandLineW();
     RewriteProgramName(commandLine);
 
@@ -256,7 +326,7 @@ int main()
     // starts is in the job too.
     EnterCriticalSection(&g_twinLock);
     if (!g_interrupted) {
-        if (CreateProcessW(NULL, commandLine, NULL, NULL, TRUE,
+        if (CreateProcessW(g_programPath, commandLine, NULL, NULL, TRUE,
                            CREATE_NEW_CONSOLE | CREATE_SUSPENDED, NULL, NULL, &startup, &twin)) {
             // Before Windows 8 a launcher that is itself in a job cannot put
             // the twin in another one: then it runs without, as it did.

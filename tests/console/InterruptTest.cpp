@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <iostream>
 #include <string>
 
 #include "Pl3Folder.h"
@@ -15,6 +16,7 @@ namespace {
 struct Outcome {
     DWORD generateError = 0;
     std::string exit;    // pl3.com's status in hex, or "running"
+    DWORD afterMs = 0;   // from the event to pl3.com's end
     std::string output;  // what pl3.com relayed
     DWORD twinId = 0;
     DWORD childId = 0;   // the process the twin started
@@ -63,14 +65,21 @@ protected:
 
         std::string text = tb::ReadFileBytes(report);
         size_t exitAt = text.find("\r\nexit=");
+        size_t afterAt = text.find("\r\nafter=");
+        size_t retriedAt = text.find("\r\nretried=");
         size_t outputAt = text.find("\r\noutput=");
         if (text.compare(0, 9, "generate=") != 0 || exitAt == std::string::npos ||
+            afterAt == std::string::npos || retriedAt == std::string::npos ||
             outputAt == std::string::npos) {
             ADD_FAILURE() << "unreadable report: " << text;
             return false;
         }
         outcome->generateError = std::stoul(text.substr(9));
-        outcome->exit = text.substr(exitAt + 7, outputAt - exitAt - 7);
+        outcome->exit = text.substr(exitAt + 7, afterAt - exitAt - 7);
+        outcome->afterMs = std::stoul(text.substr(afterAt + 8));
+        if (text.compare(retriedAt + 10, 1, "1") == 0)
+            std::cout << "note: pl3.com was refused its start of the twin, and the helper "
+                      << "started it once more" << std::endl;
         outcome->output = text.substr(outputAt + 9);
         size_t pidAt = outcome->output.find("pid:");
         if (pidAt != std::string::npos)
@@ -99,6 +108,24 @@ TEST_F(Interrupt, CtrlCEndsTheHiddenTwinWithItsChildAndTheLauncher)
     ASSERT_TRUE(Send(L"c", Pl3(), &outcome));
     ASSERT_EQ(0u, outcome.generateError);
     ExpectInterrupted(outcome);
+}
+
+// A caller that waits for pl3.com's end before it reads leaves pl3.com
+// stuck writing to it; Ctrl+C must still end it.
+TEST_F(Interrupt, CtrlCEndsTheLauncherWhileItsCallerReadsNothing)
+{
+    Outcome outcome;
+    ASSERT_TRUE(Send(L"c-unread",
+                     L"\"" + Launcher() + L"\" pid spawn:sleep:20000 out:400000 line:ready sleep:20000",
+                     &outcome));
+    ASSERT_EQ(0u, outcome.generateError);
+    EXPECT_EQ("0xC000013A", outcome.exit);
+    EXPECT_LT(outcome.afterMs, 5000u);
+    ASSERT_NE(0u, outcome.twinId) << outcome.output.substr(0, 100);
+    ASSERT_NE(0u, outcome.childId) << outcome.output.substr(0, 100);
+    EXPECT_FALSE(IsRunning(outcome.twinId)) << "the hidden twin was left running";
+    EXPECT_TRUE(tb::WaitUntil([&] { return !IsRunning(outcome.childId); }, 1000))
+        << "the twin's child was left running";
 }
 
 TEST_F(Interrupt, CtrlBreakEndsTheHiddenTwinWithItsChildAndTheLauncher)

@@ -40,7 +40,7 @@ protected:
     {
         tb::RunOptions options;
         options.timeoutMs = timeoutMs;
-        tb::ProcessResult result = tb::RunProcess(L"\"" + Launcher() + L"\" " + arguments, options);
+        tb::ProcessResult result = RunLauncher(L"\"" + Launcher() + L"\" " + arguments, options);
         EXPECT_TRUE(result.started) << "start error " << result.startError;
         EXPECT_FALSE(result.timedOut);
         return result;
@@ -301,8 +301,8 @@ TEST_F(Pl3, PassesItsCommandLineWithOnlyTheProgramRenamed)
     tb::ProcessResult plain = tb::RunProcess(dotted + L"\\PL3.COM cmdline exit:0 report.com");
     EXPECT_EQ(tb::Narrow(dotted) + "\\PL3.exe cmdline exit:0 report.com\r\n", plain.output);
 
-    // Typed without extension, as at a prompt: the line goes on unchanged and
-    // the system finds pl3.exe beside the launcher.
+    // Typed without extension, as at a prompt: the line goes on unchanged,
+    // and the program is still the one beside the launcher.
     tb::RunOptions options;
     options.application = Launcher();
     tb::ProcessResult bare = tb::RunProcess(L"pl3 cmdline exit:0", options);
@@ -340,17 +340,71 @@ TEST_F(Pl3, AGrandchildThatKeepsThePipeFullCannotHoldTheLauncher)
     EXPECT_LT(result.elapsedMs, 8000u) << "relayed " << result.output.size() << " bytes";
 }
 
-TEST_F(Pl3, EndedFromOutsideItTakesTheTwinAndItsChildWithIt)
+// A child the twin starts out of its job is meant to outlive it.
+TEST_F(Pl3, EndedFromOutsideItTakesTheTwinAndItsChildWithItButNotAChildThatLeftTheJob)
 {
-    Live pl3(L"\"" + Launcher() + L"\" pid spawn:sleep:20000 line:ready sleep:20000", nullptr);
+    Live pl3(L"\"" + Launcher() +
+                 L"\" pid spawn:sleep:20000 breakaway:sleep:20000 line:ready sleep:20000",
+             nullptr);
     ASSERT_TRUE(pl3.started());
-    ASSERT_TRUE(pl3.ReadUntil("ready\r\n", 10000)) << pl3.seen;
+    ASSERT_TRUE(pl3.ReadUntil("ready\r\n", 10000)) << "the twin could not start its child out of "
+                                                      << "the job: " << pl3.seen;
     Watched twin(NumberAfter(pl3.seen, "pid"));
     Watched child(NumberAfter(pl3.seen, "grandchild"));
-    ASSERT_TRUE(twin.opened() && child.opened()) << pl3.seen;
+    Watched away(NumberAfter(pl3.seen, "breakaway"));
+    ASSERT_TRUE(twin.opened() && child.opened() && away.opened()) << pl3.seen;
     pl3.Terminate();
     EXPECT_TRUE(twin.Ended(1000)) << "the twin runs on hidden";
     EXPECT_TRUE(child.Ended(1000)) << "the twin's child runs on hidden";
+    EXPECT_FALSE(away.Ended(500)) << "the child that left the job was ended too";
+    tb::KillProcessesUnder(dir.path());
+}
+
+// Callers that name the program file often leave a path with blanks
+// unquoted. The line alone then names pl3.com again, and that copy would
+// do the same.
+TEST_F(Pl3, AnUnquotedPathWithBlanksStartsTheProgramOnce)
+{
+    std::wstring folder = dir.Join(L"A B");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(tb::CopyBinary(L"pl3.com", folder + L"\\pl3.com"));
+    ASSERT_TRUE(tb::CopyBinary(L"twin.exe", folder + L"\\pl3.exe"));
+    tb::RunOptions options;
+    options.application = folder + L"\\pl3.com";
+    options.timeoutMs = 10000;
+    std::wstring line = options.application + L" -- cmdline exit:7";
+    DWORD processes = 0;
+    tb::ProcessResult result = RunLauncher(line, options, &processes);
+    EXPECT_EQ(2u, processes) << "pl3.com started itself";
+    EXPECT_EQ(7u, result.exitCode);
+    // Its first token names no ".com", so the line goes on as it came.
+    EXPECT_EQ(tb::Narrow(line) + "\r\n", result.output);
+}
+
+// Only a launcher named "*.com" has a program to start, and never one that
+// is the launcher's own file under another name.
+TEST_F(Pl3, StartsNothingWhereItsNameNamesNoOtherProgram)
+{
+    const std::string refusal = "CreateProcess: " + SystemText(ERROR_INVALID_NAME) + "\r\n";
+    tb::RunOptions options;
+    options.timeoutMs = 10000;
+    options.application = dir.Join(L"launcher.bin");
+    ASSERT_TRUE(tb::CopyBinary(L"pl3.com", options.application));
+    DWORD processes = 0;
+    tb::ProcessResult renamed =
+        RunLauncher(L"\"" + options.application + L"\" /x", options, &processes);
+    EXPECT_EQ(1u, processes) << "launcher.bin started a program";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), renamed.exitCode);
+    EXPECT_EQ(refusal, renamed.output);
+
+    // pl3.exe as a second name of pl3.com's own file.
+    ASSERT_TRUE(DeleteFileW(dir.Join(L"pl3.exe").c_str()));
+    ASSERT_TRUE(CreateHardLinkW(dir.Join(L"pl3.exe").c_str(), Launcher().c_str(), nullptr));
+    options.application.clear();
+    tb::ProcessResult linked = RunLauncher(L"\"" + Launcher() + L"\" /x", options, &processes);
+    EXPECT_EQ(1u, processes) << "pl3.com started its own file";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), linked.exitCode);
+    EXPECT_EQ(refusal, linked.output);
 }
 
 // A caller that starts pl3.com through its C runtime hands over its table of
