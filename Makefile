@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-win32 build-win64 build-wince test test-win32 test-win64 test-wince demo dist bench clean
+.PHONY: all deps build build-win32 build-win64 build-wince test test-win32 test-win64 test-wince demo dist check-reproducible bench clean
 
 all: build
 
@@ -65,6 +65,10 @@ dist: deps build-wince
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32 --target pl3
 	@tools/make-dist
+
+# Two builds of the committed tree, from two clones, must give the same bytes.
+check-reproducible: deps
+	@tools/check-reproducible
 
 bench: build
 	tools/with-wine win64 bench/run.sh

@@ -9,8 +9,9 @@ set(PROJECT_COMMON_DIR ${PROJECT_SOURCE_DIR}/device/common)
 set(DEVICE_CXX_FLAGS -std=c++98 -pedantic -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
 
 function(add_device_library name)
-  cmake_parse_arguments(ARG "" "DEF" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "DEF;DESCRIPTION" "SOURCES" ${ARGN})
   add_library(${name} SHARED ${ARG_SOURCES} ${ARG_DEF})
+  add_version_resource(${name} "${ARG_DESCRIPTION}")
   set_target_properties(${name} PROPERTIES
     PREFIX ""
     CXX_STANDARD 98
@@ -24,6 +25,7 @@ function(add_device_library name)
     # then keep the library from loading. Storage is scarce on a device, so
     # no symbol table goes with it either.
     target_link_options(${name} PRIVATE -Wl,--subsystem,wince:3.0 -static-libgcc -s)
+    build_reproducibly(${name})
   else()
     # The .def names are undecorated; let the 32-bit linker match them to the
     # decorated stdcall symbols.
@@ -105,10 +107,11 @@ function(gate_on_i386 name)
 endfunction()
 
 # A check run on the build machine itself (no Wine), for example an objdump
-# look at a built binary. The command sees OBJDUMP and BIN in its environment.
+# look at a built binary. The command sees OBJDUMP, BIN and the project's
+# VERSION in its environment.
 function(add_pe_check name)
   cmake_parse_arguments(ARG "" "" "COMMAND" ${ARGN})
   add_test(NAME ${name} COMMAND ${ARG_COMMAND})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "OBJDUMP=${PROJECT_OBJDUMP};BIN=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+    ENVIRONMENT "OBJDUMP=${PROJECT_OBJDUMP};BIN=${CMAKE_RUNTIME_OUTPUT_DIRECTORY};VERSION=${PROJECT_VERSION}")
 endfunction()

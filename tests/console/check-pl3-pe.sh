@@ -1,6 +1,9 @@
 #!/bin/sh
-# pl3.com as delivered: an x86 console program for Windows 5.0 and later that
-# asks for no elevation and imports only the kernel and the C runtime. Needs OBJDUMP and BIN (set by CTest).
+# pl3.com as delivered: a console program for Windows 5.0 and later that asks
+# for no elevation, imports only the kernel and the C runtime, carries the
+# project's version, and is stripped without losing what the loader uses.
+#   check-pl3-pe.sh x86|x64
+# Needs OBJDUMP, BIN and VERSION (set by CTest).
 file="$BIN/pl3.com"
 headers=$("$OBJDUMP" -p "$file") || { echo "cannot read $file"; exit 1; }
 failed=0
@@ -10,13 +13,33 @@ expect() {
         failed=1
     fi
 }
-expect 'file format pei-i386' 'x86 PE (pei-i386)'
+case "$1" in
+    x86) expect 'file format pei-i386' 'x86 PE (pei-i386)' ;;
+    x64) expect 'file format pei-x86-64' 'x64 PE (pei-x86-64)'
+         expect '^[[:space:]]+HIGH_ENTROPY_VA$' 'high-entropy ASLR (HIGH_ENTROPY_VA)' ;;
+    *) echo "usage: check-pl3-pe.sh x86|x64"; exit 2 ;;
+esac
 expect '^Subsystem[[:space:]]+00000003' 'console subsystem (3)'
 expect '^MajorSubsystemVersion[[:space:]]+5$' 'subsystem version 5'
 expect '^MinorSubsystemVersion[[:space:]]+0$' 'subsystem version .0'
-# Resource types at the top level of the resource tree: 16 version, 24 manifest.
-expect '^[0-9a-f]+   Entry: ID: 0x000010,' 'version information'
+# Stripping keeps the base relocations and the ASLR and DEP flags.
+expect '^[[:space:]]+DYNAMIC_BASE$' 'ASLR (DYNAMIC_BASE)'
+expect '^[[:space:]]+NX_COMPAT$' 'DEP (NX_COMPAT)'
+expect '^Entry 5 [0-9a-f]+ 0*[1-9a-f][0-9a-f]* Base Relocation Directory' 'base relocations'
+if "$OBJDUMP" -f "$file" | grep -Eq 'HAS_SYMS|HAS_DEBUG' || "$OBJDUMP" -h "$file" | grep -q '\.debug'; then
+    echo "carries symbols or debug sections: link with -s"
+    failed=1
+fi
+# Resource types at the top level of the resource tree: 24 manifest.
 expect '^[0-9a-f]+   Entry: ID: 0x000018,' 'manifest resource'
+# The version resource's fixed part follows its signature 0xFEEF04BD: the
+# file and product versions, each two words whose high half comes last.
+at=$(LC_ALL=C grep -obUaP '\xbd\x04\xef\xfe' "$file" | head -n1 | cut -d: -f1)
+set -- $( [ -n "$at" ] && od -An -t u2 -j $((at + 8)) -N 16 "$file")
+if [ "$2.$1.$4.$3 $6.$5.$8.$7" != "$VERSION.0 $VERSION.0" ]; then
+    echo "version resource: file and product version '$2.$1.$4.$3 $6.$5.$8.$7', expected $VERSION.0"
+    failed=1
+fi
 # Only the kernel and the C runtime that Windows 2000 already has: a console
 # tool has no business loading the window system.
 dlls=$(printf '%s\n' "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u |
