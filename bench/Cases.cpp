@@ -2,6 +2,7 @@
 #include "Cases.h"
 
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,74 @@ namespace {
 // What the described design may leave unrelayed at the twin's end: it
 // relays one more chunk, and the pipe holds up to its buffer.
 const DWORD kDescribedMayLose = 4096;
+
+const double kFailed = std::numeric_limits<double>::quiet_NaN();
+
+// One run of a case run in rounds: records what it measured in `st` and
+// gives the run's own figure; false when the run failed.
+typedef bool (*RunOnce)(Via via, Stats* st, double* figure);
+
+// Runs every way once a round, starting each round one way further on.
+std::vector<Stats> InRounds(const std::vector<Via>& vias, int rounds, RunOnce once)
+{
+    std::vector<Stats> st(vias.size());
+    for (int r = 0; r < rounds; ++r) {
+        for (size_t k = 0; k < vias.size(); ++k) {
+            size_t i = (r + k) % vias.size();
+            double figure = kFailed;
+            ++st[i].runs;
+            if (!once(vias[i], &st[i], &figure)) {
+                ++st[i].failed;
+                figure = kFailed;
+            }
+            st[i].perRound.push_back(figure);
+        }
+    }
+    return st;
+}
+
+bool LatencyOnce(Via via, Stats* st, double* p99)
+{
+    wchar_t args[64];
+    std::swprintf(args, 64, L"ticks %d %lu", kTicks, kTickMs);
+    std::unique_ptr<Session> s(new Session);
+    Begin(*s, via, args, true);
+    Finish(*s, 30000);
+    std::vector<double> run;
+    for (size_t k = 0; k < s->capture.lines.size(); ++k) {
+        int index;
+        long long sent;
+        if (std::sscanf(s->capture.lines[k].first.c_str(), "tick %d %lld", &index, &sent) == 2)
+            run.push_back(Ms(s->capture.lines[k].second - sent));
+    }
+    st->values.insert(st->values.end(), run.begin(), run.end());
+    if (!s->ok || run.size() != static_cast<size_t>(kTicks)) {
+        if (s->ok)
+            std::printf("  %s relayed %d of %d lines\n", kViaNames[via],
+                        static_cast<int>(run.size()), kTicks);
+        return false;
+    }
+    *p99 = Percentile(run, 99);
+    st->runP99.push_back(*p99);
+    return true;
+}
+
+bool ExitOnce(Via via, Stats* st, double* overhead)
+{
+    wchar_t args[64];
+    std::swprintf(args, 64, L"exitafter %lu", kExitAfterMs);
+    std::unique_ptr<Session> s(new Session);
+    Begin(*s, via, args, true);
+    Finish(*s, 30000);
+    long long exited = 0;
+    bool reported = !s->capture.lines.empty() &&
+        std::sscanf(s->capture.lines.back().first.c_str(), "exit %lld", &exited) == 1;
+    if (!s->ok || !reported)
+        return false;
+    *overhead = Ms(s->launcherEnd - exited);
+    st->values.push_back(*overhead);
+    return true;
+}
 
 // Waits until `ms` after `start`.
 void SleepUntil(LONGLONG start, DWORD ms)
@@ -105,41 +174,13 @@ Stats Throughput(Via via, int runs)
                 std::printf("  %s delivered %llu of %llu bytes\n", kViaNames[via],
                             s->capture.bytes, kFloodBytes);
             ++st.failed;
+            st.perRound.push_back(kFailed);
             continue;
         }
         // From the first read to the last, so start-up does not count.
         double mb = (s->capture.bytes - s->capture.firstBytes) / 1e6;
         st.values.push_back(mb / (Ms(s->capture.last - s->capture.first) / 1000.0));
-    }
-    return st;
-}
-
-Stats Latency(Via via, int runs)
-{
-    Stats st;
-    wchar_t args[64];
-    std::swprintf(args, 64, L"ticks %d %lu", kTicks, kTickMs);
-    for (int i = 0; i < runs; ++i) {
-        std::unique_ptr<Session> s(new Session);
-        ++st.runs;
-        Begin(*s, via, args, true);
-        Finish(*s, 30000);
-        std::vector<double> run;
-        for (size_t k = 0; k < s->capture.lines.size(); ++k) {
-            int index;
-            long long sent;
-            if (std::sscanf(s->capture.lines[k].first.c_str(), "tick %d %lld", &index, &sent) == 2)
-                run.push_back(Ms(s->capture.lines[k].second - sent));
-        }
-        st.values.insert(st.values.end(), run.begin(), run.end());
-        if (s->ok && run.size() == static_cast<size_t>(kTicks)) {
-            st.runP99.push_back(Percentile(run, 99));
-        } else {
-            if (s->ok)
-                std::printf("  %s relayed %d of %d lines\n", kViaNames[via],
-                            static_cast<int>(run.size()), kTicks);
-            ++st.failed;
-        }
+        st.perRound.push_back(st.values.back());
     }
     return st;
 }
@@ -163,34 +204,26 @@ IdleStats Idle(const wchar_t* args, Via via, int runs)
         if (!s->ok || !measured) {
             ++st.stat.failed;
             ++st.run.failed;
+            st.stat.perRound.push_back(kFailed);
+            st.run.perRound.push_back(kFailed);
             continue;
         }
         st.stat.values.push_back(use.stat);
         st.run.values.push_back(use.run);
+        st.stat.perRound.push_back(use.stat);
+        st.run.perRound.push_back(use.run);
     }
     return st;
 }
 
-Stats ExitOverhead(Via via, int runs)
+std::vector<Stats> Latency(const std::vector<Via>& vias, int rounds)
 {
-    Stats st;
-    wchar_t args[64];
-    std::swprintf(args, 64, L"exitafter %lu", kExitAfterMs);
-    for (int i = 0; i < runs; ++i) {
-        std::unique_ptr<Session> s(new Session);
-        ++st.runs;
-        Begin(*s, via, args, true);
-        Finish(*s, 30000);
-        long long exited = 0;
-        bool reported = !s->capture.lines.empty() &&
-            std::sscanf(s->capture.lines.back().first.c_str(), "exit %lld", &exited) == 1;
-        if (!s->ok || !reported) {
-            ++st.failed;
-            continue;
-        }
-        st.values.push_back(Ms(s->launcherEnd - exited));
-    }
-    return st;
+    return InRounds(vias, rounds, LatencyOnce);
+}
+
+std::vector<Stats> ExitOverhead(const std::vector<Via>& vias, int rounds)
+{
+    return InRounds(vias, rounds, ExitOnce);
 }
 
 } // namespace bench

@@ -1,5 +1,9 @@
 // The relay benchmark's four cases: throughput, latency, idle CPU and exit
-// overhead, each run a number of times through one way of running the twin.
+// overhead. Throughput and idle run each way of running the twin a number
+// of times in a row; latency and exit run all of them in rounds, each once a
+// round in an order rotated from round to round, so that whatever the
+// shared machine does meanwhile falls on every subject alike and each
+// round's figures can be compared with each other.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +19,10 @@ const DWORD kFloodWrite = 1u << 20;
 const int kTicks = 40;
 const DWORD kTickMs = 50;
 const DWORD kSilentMs = 3000;
-const DWORD kExitAfterMs = 1000;
+// The twin runs about 50 ms after a launcher is started; 100 ms more leave
+// every launcher settled in its relay before the twin ends, and 61 rounds
+// of that cost what 10 runs of a 1 s wait did.
+const DWORD kExitAfterMs = 100;
 // The CPU window sits inside the silent time, clear of start-up and exit.
 const DWORD kIdleFromMs = 500;
 const DWORD kIdleToMs = 2800;
@@ -23,8 +30,11 @@ const DWORD kIdleToMs = 2800;
 struct Stats {
     int runs = 0;
     int failed = 0;
-    std::vector<double> values;
-    std::vector<double> runP99;  // latency: each run's own p99
+    std::vector<double> values;  // every figure of the case's runs (latency: of every line)
+    std::vector<double> runP99;  // latency: each complete run's own p99
+    // Each run's figure in run order, NaN for a run that failed: in the
+    // cases run in rounds, entry i of every subject is from round i.
+    std::vector<double> perRound;
 };
 
 struct IdleStats {
@@ -33,8 +43,9 @@ struct IdleStats {
 };
 
 Stats Throughput(Via via, int runs);
-Stats Latency(Via via, int runs);
 IdleStats Idle(const wchar_t* args, Via via, int runs);
-Stats ExitOverhead(Via via, int runs);
+// One Stats a way of running, in the order given.
+std::vector<Stats> Latency(const std::vector<Via>& vias, int rounds);
+std::vector<Stats> ExitOverhead(const std::vector<Via>& vias, int rounds);
 
 } // namespace bench

@@ -25,6 +25,11 @@ struct Goal {
     double value;
     bool measured;
     bool met;
+    // Judged round by round: the value is the median of the per-round
+    // figures, shown with their interquartile range.
+    int rounds = 0;
+    double q1 = 0;
+    double q3 = 0;
 };
 
 // The goals of the launcher builds measured, each a comparison with a

@@ -124,9 +124,9 @@ int wmain(int argc, wchar_t** argv)
 
     int status = 1;
     const int throughputRuns = quick ? 2 : 5;
-    const int latencyRuns = quick ? 1 : 5;
+    const int latencyRounds = quick ? 2 : 9;
     const int idleRuns = quick ? 1 : 5;
-    const int exitRuns = quick ? 3 : 10;
+    const int exitRounds = quick ? 5 : 61;
     const bool withX86 = !x86.empty();
     std::vector<Row> rows;
     std::vector<Via> vias;
@@ -174,10 +174,12 @@ int wmain(int argc, wchar_t** argv)
         }
     }
     if (only.empty() || only == L"latency") {
-        std::printf("latency: %d lines %lu ms apart, %d runs each\n", kTicks, kTickMs, latencyRuns);
+        std::printf("latency: %d lines %lu ms apart, %d rounds of every subject\n", kTicks, kTickMs,
+                    latencyRounds);
+        std::vector<Stats> latency = Latency(vias, latencyRounds);
         for (size_t i = 0; i < vias.size(); ++i) {
             Via v = vias[i];
-            Row r = {"latency", kViaKeys[v], kViaNames[v], "ms", Latency(v, latencyRuns), false, true};
+            Row r = {"latency", kViaKeys[v], kViaNames[v], "ms", latency[i], false, true};
             rows.push_back(r);
         }
     }
@@ -228,10 +230,12 @@ int wmain(int argc, wchar_t** argv)
         }
     }
     if (only.empty() || only == L"exit") {
-        std::printf("exit: twin exits after %lu ms, %d runs each\n", kExitAfterMs, exitRuns);
+        std::printf("exit: twin exits after %lu ms, %d rounds of every subject\n", kExitAfterMs,
+                    exitRounds);
+        std::vector<Stats> exits = ExitOverhead(vias, exitRounds);
         for (size_t i = 0; i < vias.size(); ++i) {
             Via v = vias[i];
-            Row r = {"exit", kViaKeys[v], kViaNames[v], "ms", ExitOverhead(v, exitRuns), false, false};
+            Row r = {"exit", kViaKeys[v], kViaNames[v], "ms", exits[i], false, false};
             rows.push_back(r);
         }
     }
