@@ -90,12 +90,13 @@ protected:
         return true;
     }
 
-    static void ExpectInterrupted(const Outcome &outcome)
+    static void ExpectInterrupted(const Outcome &outcome, bool relayedReady = true)
     {
         EXPECT_EQ("0xC000013A", outcome.exit);
-        EXPECT_NE(std::string::npos, outcome.output.find("ready\r\n")) << outcome.output;
-        ASSERT_NE(0u, outcome.twinId) << outcome.output;
-        ASSERT_NE(0u, outcome.childId) << outcome.output;
+        if (relayedReady)
+            EXPECT_NE(std::string::npos, outcome.output.find("ready\r\n")) << outcome.output;
+        ASSERT_NE(0u, outcome.twinId) << outcome.output.substr(0, 100);
+        ASSERT_NE(0u, outcome.childId) << outcome.output.substr(0, 100);
         EXPECT_FALSE(IsRunning(outcome.twinId)) << "the hidden twin was left running";
         EXPECT_TRUE(tb::WaitUntil([&] { return !IsRunning(outcome.childId); }, 1000))
             << "the twin's child was left running";
@@ -119,13 +120,9 @@ TEST_F(Interrupt, CtrlCEndsTheLauncherWhileItsCallerReadsNothing)
                      L"\"" + Launcher() + L"\" pid spawn:sleep:20000 out:400000 line:ready sleep:20000",
                      &outcome));
     ASSERT_EQ(0u, outcome.generateError);
-    EXPECT_EQ("0xC000013A", outcome.exit);
     EXPECT_LT(outcome.afterMs, 5000u);
-    ASSERT_NE(0u, outcome.twinId) << outcome.output.substr(0, 100);
-    ASSERT_NE(0u, outcome.childId) << outcome.output.substr(0, 100);
-    EXPECT_FALSE(IsRunning(outcome.twinId)) << "the hidden twin was left running";
-    EXPECT_TRUE(tb::WaitUntil([&] { return !IsRunning(outcome.childId); }, 1000))
-        << "the twin's child was left running";
+    // What reached the pipe before pl3.com was stuck: never the "ready".
+    ExpectInterrupted(outcome, false);
 }
 
 TEST_F(Interrupt, CtrlBreakEndsTheHiddenTwinWithItsChildAndTheLauncher)
