@@ -63,7 +63,6 @@ bool LatencyOnce(Via via, Stats* st, double* p99)
         return false;
     }
     *p99 = Percentile(run, 99);
-    st->runP99.push_back(*p99);
     return true;
 }
 

@@ -31,9 +31,9 @@ struct Stats {
     int runs = 0;
     int failed = 0;
     std::vector<double> values;  // every figure of the case's runs (latency: of every line)
-    std::vector<double> runP99;  // latency: each complete run's own p99
-    // Each run's figure in run order, NaN for a run that failed: in the
-    // cases run in rounds, entry i of every subject is from round i.
+    // Each run's figure in run order (latency: its p99), NaN for a run that
+    // failed: in the cases run in rounds, entry i of every subject is from
+    // round i.
     std::vector<double> perRound;
 };
 

@@ -76,6 +76,7 @@ void LauncherGoals(const std::vector<Row>& rows, bool methodValid, const std::st
     // Against the relay program of the same build, not the relay thread:
     // it too pays for its process's end. Round by round, so that a busy
     // spell of the shared machine weighs on both sides of a ratio alike.
+    g = Goal();
     g.name = "exit_vs_relay_4k_program" + suffix;
     g.text = who + " exit overhead / relay 4 KiB program" + (suffix.empty() ? "" : " x86") +
              " <= 1.0 (median of rounds)";
@@ -86,16 +87,17 @@ void LauncherGoals(const std::vector<Row>& rows, bool methodValid, const std::st
     // Each run's own p99, paired by round: pooled, the p99 of all lines is
     // the case's few worst lines, and one stall of this shared machine
     // decides it.
+    g = Goal();
     g.name = "latency_p99_over_direct_ms" + suffix;
     g.text = who + " latency p99 - direct read's p99 <= 1 ms (median of rounds)";
     Paired(rows, "latency", subject, "direct", true, &g);
     g.met = g.measured && g.value <= 1.0;
     goals->push_back(g);
-    g.rounds = 0;
 
     // The scheduler's count: the stat line's 10 ms ticks are 0.4% of the
     // window, too coarse to judge by.
     const Row* launcher = FindRow(rows, "idle", (subject + "_sched").c_str());
+    g = Goal();
     g.name = "idle_cpu_pct" + suffix;
     g.text = who + " idle CPU shows 0.00% (worst run, scheduler)";
     g.measured = methodValid && !launcher->stats.values.empty();

@@ -22,9 +22,9 @@ struct Row {
 struct Goal {
     std::string name;
     std::string text;
-    double value;
-    bool measured;
-    bool met;
+    double value = 0;
+    bool measured = false;
+    bool met = false;
     // Judged round by round: the value is the median of the per-round
     // figures, shown with their interquartile range.
     int rounds = 0;
