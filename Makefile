@@ -31,13 +31,13 @@ test: build
 	@$(MAKE) test-win64
 	@$(MAKE) test-wince
 
-# Where the machine cannot run i386 code, the x86 Wine cases show as skipped
+# Where the machine has no 32-bit Wine, the x86 Wine cases show as skipped
 # and only the x86 build's static checks run.
 test-win32:
 	@if tools/can-run-i386; then \
 	    tools/with-wine win32 ctest --preset win32; \
 	else \
-	    echo "test-win32: this machine does not run i386 code: the x86 Wine cases are skipped"; \
+	    echo "test-win32: this machine has no 32-bit Wine (tools/can-run-i386): the x86 Wine cases are skipped"; \
 	    ctest --preset win32; \
 	fi
 

@@ -14,7 +14,7 @@ rm -f "$out/relay.json"
 windows_path() { local p="Z:${1//\//\\}"; echo "$p"; }
 x86=()
 if ! "$root/tools/can-run-i386"; then
-    echo "The x86 rows are left out: this machine does not run i386 code."
+    echo "The x86 rows are left out: this machine has no 32-bit Wine."
 elif [ ! -f "$root/build/win32/bin/pl3.com" ] || [ ! -f "$root/build/win32/bin/relay4k.com" ]; then
     echo "The x86 rows are left out: build/win32 has no pl3.com or relay4k.com (make build-win32)."
 else

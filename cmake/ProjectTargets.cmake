@@ -84,8 +84,7 @@ function(add_wine_test name)
   endif()
 endfunction()
 
-# The x86 cases need a kernel that runs i386 code, which some machines
-# refuse. Their discovery is put behind the machine probe, asked when CTest
+# The x86 cases need 32-bit Wine, which some machines cannot have. Their discovery is put behind the machine probe, asked when CTest
 # reads the tests: where the answer is no, the program shows as one skipped
 # test named after it instead of failing to list its cases.
 function(gate_on_i386 name)
@@ -99,7 +98,7 @@ function(gate_on_i386 name)
     "if(can_run EQUAL 0)\n"
     "  include(\"${discovery}\")\n"
     "else()\n"
-    "  add_test(\"${skipped}\" sh -c \"echo 'this machine does not run i386 code: 32-bit Wine cannot run ${name}'; exit 77\")\n"
+    "  add_test(\"${skipped}\" sh -c \"echo 'this machine has no 32-bit Wine (tools/can-run-i386): ${name} cannot run'; exit 77\")\n"
     "  set_tests_properties(\"${skipped}\" PROPERTIES SKIP_RETURN_CODE 77)\n"
     "endif()\n")
   list(APPEND includes ${gate})
