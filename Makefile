@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-win32 build-win64 build-wince test test-win32 test-win64 test-wince demo dist check-reproducible bench clean
+.PHONY: all deps build build-win32 build-win64 build-wince test test-win32 test-win64 test-wince demo dist dist-pl3-only check-reproducible bench clean
 
 all: build
 
@@ -60,11 +60,22 @@ demo: build
 	@tools/with-wine win64 demo/run sembrin dorvale
 	@demo/run wince
 
-# The files to ship, in build/dist: only what they need is built.
-dist: deps build-wince
+# The files to ship, in build/dist: only what they need is built, once
+# make-dist has found nothing to refuse (no CE compiler, an output folder it
+# did not make, a signer that would not verify). dist-pl3-only is the
+# deliberate partial release, pl3.com alone.
+dist: deps
+	@tools/make-dist --check
+	@$(MAKE) build-wince
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32 --target pl3
 	@tools/make-dist
+
+dist-pl3-only: deps
+	@tools/make-dist --pl3-only --check
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 --target pl3
+	@tools/make-dist --pl3-only
 
 # Two builds of the committed tree, from two clones, must give the same bytes.
 check-reproducible: deps

@@ -26,6 +26,11 @@ function(add_device_library name)
     # no symbol table goes with it either.
     target_link_options(${name} PRIVATE -Wl,--subsystem,wince:3.0 -static-libgcc -s)
     build_reproducibly(${name})
+    # This linker (binutils 2.20) writes the import address table directory
+    # as an absolute address; it is made relative, as every other one is.
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND ${PROJECT_SOURCE_DIR}/tools/fix-iat-directory $<TARGET_FILE:${name}>
+      VERBATIM)
   else()
     # The .def names are undecorated; let the 32-bit linker match them to the
     # decorated stdcall symbols.

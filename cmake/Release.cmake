@@ -4,13 +4,24 @@
 # The time a linker records is the last commit's, or SOURCE_DATE_EPOCH's
 # where that is set, never the clock's. A tree without git history and
 # without SOURCE_DATE_EPOCH gets 0 (1970-01-01): still one value for every
-# build of it.
+# build of it. The history is the project's own only where its folder is
+# the repository's top level: a tree unpacked inside another repository
+# has none.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(PROJECT_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 else()
-  execute_process(COMMAND git -C "${PROJECT_SOURCE_DIR}" log -1 --format=%ct
-    OUTPUT_VARIABLE PROJECT_SOURCE_DATE_EPOCH
-    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  set(PROJECT_SOURCE_DATE_EPOCH "")
+  execute_process(COMMAND git -C "${PROJECT_SOURCE_DIR}" rev-parse --show-toplevel
+    OUTPUT_VARIABLE top OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  file(REAL_PATH "${PROJECT_SOURCE_DIR}" here)
+  if(top)
+    file(REAL_PATH "${top}" top)
+  endif()
+  if(top STREQUAL here)
+    execute_process(COMMAND git -C "${PROJECT_SOURCE_DIR}" log -1 --format=%ct
+      OUTPUT_VARIABLE PROJECT_SOURCE_DATE_EPOCH
+      OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
   if(NOT PROJECT_SOURCE_DATE_EPOCH)
     set(PROJECT_SOURCE_DATE_EPOCH 0)
     message(STATUS "No git history and no SOURCE_DATE_EPOCH: shipped files are stamped 1970-01-01")
@@ -45,6 +56,17 @@ function(build_reproducibly target)
     RULE_LAUNCH_COMPILE "${launcher}"
     RULE_LAUNCH_LINK "${launcher}"
     LINK_DEPENDS "${CMAKE_BINARY_DIR}/source-date-epoch")
+  # A new stamp rebuilds every step it reaches, the compiled resources too
+  # (CE's windres writes it into each resource directory), not only the
+  # link: a tree rebuilt after a new commit then gives a fresh clone's
+  # bytes. Applied once the folder has given the target all its sources.
+  cmake_language(EVAL CODE "cmake_language(DEFER CALL stamp_every_source [[${target}]])")
+endfunction()
+
+function(stamp_every_source target)
+  get_target_property(sources ${target} SOURCES)
+  set_property(SOURCE ${sources} APPEND PROPERTY
+    OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/source-date-epoch")
 endfunction()
 
 # Gives target a version resource that says what the file is and carries

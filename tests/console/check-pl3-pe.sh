@@ -1,7 +1,8 @@
 #!/bin/sh
-# pl3.com as delivered: a console program for Windows 5.0 and later that asks
-# for no elevation, imports only the kernel and the C runtime, carries the
-# project's version, and is stripped without losing what the loader uses.
+# pl3.com as delivered: a console program for Windows 5.0 and later whose
+# manifest asks for no elevation, imports only the kernel and the C runtime,
+# carries the project's version in its version resource and its manifest,
+# and is stripped without losing what the loader uses.
 #   check-pl3-pe.sh x86|x64
 # Needs OBJDUMP, BIN and VERSION (set by CTest).
 file="$BIN/pl3.com"
@@ -32,12 +33,21 @@ if "$OBJDUMP" -f "$file" | grep -Eq 'HAS_SYMS|HAS_DEBUG' || "$OBJDUMP" -h "$file
 fi
 # Resource types at the top level of the resource tree: 24 manifest.
 expect '^[0-9a-f]+   Entry: ID: 0x000018,' 'manifest resource'
-# The version resource's fixed part follows its signature 0xFEEF04BD: the
-# file and product versions, each two words whose high half comes last.
-at=$(LC_ALL=C grep -obUaP '\xbd\x04\xef\xfe' "$file" | head -n1 | cut -d: -f1)
-set -- $( [ -n "$at" ] && od -An -t u2 -j $((at + 8)) -N 16 "$file")
-if [ "$2.$1.$4.$3 $6.$5.$8.$7" != "$VERSION.0 $VERSION.0" ]; then
-    echo "version resource: file and product version '$2.$1.$4.$3 $6.$5.$8.$7', expected $VERSION.0"
+# The version resource, the manifest and the data directories, read with
+# pefile: the file and product versions, the manifest's own version and
+# the level it asks for, every directory inside the image.
+facts=$("$(dirname "$0")/../support/pe-facts.py" "$file") || { echo "cannot read $file with pefile"; exit 1; }
+fact() { printf '%s\n' "$facts" | sed -n "s/^$1 //p"; }
+if [ "$(fact version)" != "$VERSION.0 $VERSION.0" ]; then
+    echo "version resource: file and product version '$(fact version)', expected $VERSION.0"
+    failed=1
+fi
+if [ "$(fact manifest)" != "$VERSION.0 asInvoker false" ]; then
+    echo "manifest: version, level and uiAccess '$(fact manifest)', expected '$VERSION.0 asInvoker false'"
+    failed=1
+fi
+if fact directory | grep ' outside$'; then
+    echo "data directories outside the image (above)"
     failed=1
 fi
 # Only the kernel and the C runtime that Windows 2000 already has: a console
@@ -48,10 +58,4 @@ if [ "$dlls" != "kernel32.dll msvcrt.dll " ]; then
     echo "imports other than kernel32.dll and msvcrt.dll: $dlls"
     failed=1
 fi
-# The manifest is stored as text in the resources.
-manifest=$(grep -a 'requestedExecutionLevel' "$file")
-case "$manifest" in
-    *'level="asInvoker"'*'uiAccess="false"'*) ;;
-    *) echo "no manifest asking for asInvoker without uiAccess"; failed=1 ;;
-esac
 exit $failed
