@@ -577,6 +577,42 @@ TEST_F(UninstallTest, UninstallInitWithoutUsableInstallDirStillRemovesKeyAndShor
         RemoveDirectoryW(probe.c_str());
 }
 
+TEST_F(UninstallTest, StorageCardFolderCountsAsARootButFoldersOnItDoNot)
+{
+    // A card shows as a folder directly below the root, marked temporary;
+    // Wine keeps no such mark, so the library's own look-up reports it.
+    const std::wstring card = L"C:\\Dorvale Card";
+    tb::RemoveTree(card);
+    ASSERT_TRUE(MakeDir(card));
+    tb::TemporaryFolderMark mark(library, card);
+    ASSERT_TRUE(mark.active());
+    std::vector<TreeEntry> cardTree = BuildTree(card, false);
+    ASSERT_TRUE(tb::CopyBinary(L"Client.exe", card + L"\\Client.exe"));
+    cardTree.push_back({L"Client.exe", true});
+    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", card));
+
+    EXPECT_EQ(1, installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0));
+    ExpectBoxes({{L"Install Exit Error 1", L"Failed to execute Client"}});
+    EXPECT_TRUE(ClientLog().empty());
+    EXPECT_EQ(0, uninstallInit(nullptr, L"\\ignored"));
+    ExpectBoxes({});
+    ExpectTree(card, cardTree, true);
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_FALSE(Exists(shortcut));
+
+    // An installation deeper on the card, where every folder may carry the
+    // mark, is cleared as any other.
+    std::wstring deeper = card + L"\\Program Files";
+    ASSERT_TRUE(MakeDir(deeper));
+    std::vector<TreeEntry> tree = BuildTree(deeper, false);
+    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", deeper));
+    EXPECT_EQ(0, uninstallInit(nullptr, L"\\ignored"));
+    ExpectBoxes({});
+    ExpectTree(deeper, tree, false);
+    ExpectTree(card, cardTree, true);
+    tb::RemoveTree(card);
+}
+
 TEST_F(UninstallTest, UninstallInitSkipsEveryPathThatWouldNotFit)
 {
     // 255 characters: "\*" and a name of up to three characters still fit
