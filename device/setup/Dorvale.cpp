@@ -15,9 +15,11 @@
 // The client path in Install_Exit has room for a longer directory.
 #define CLIENT_PROGRAM_PATH_CHARS   300
 
-// How long the client gets to close, and to finish "/SETVERSION".
+// How long the client gets to close, and to finish "/SETVERSION"; how long
+// an ended client may take to be gone.
 #define CLOSE_PAUSE_MS              1000
 #define SETVERSION_WAIT_MS          5000
+#define TERMINATE_WAIT_MS           2000
 
 // Policy 4097 (Remote API access) set to 1 (full access).
 static const WCHAR SECURITY_POLICY_DOCUMENT[] =
@@ -174,7 +176,9 @@ static void RemoveEmptyFolder(LPCWSTR directory, LPCWSTR suffix)
         RemoveDirectoryW(path);
 }
 
-// Starts the client once with "/SETVERSION" and waits for it to end.
+// Starts the client once with "/SETVERSION" and waits for it to end. One that
+// has not ended in time is ended here: the installer undoes the installation
+// next, and a client still running would keep its files from being removed.
 static BOOL RunClientSetVersion(LPCWSTR program, BOOL *ended)
 {
     WCHAR commandLine[] = CLIENT_SETVERSION_SWITCH;
@@ -186,6 +190,10 @@ static BOOL RunClientSetVersion(LPCWSTR program, BOOL *ended)
 
     *ended = WaitForSingleObject(process.hProcess, SETVERSION_WAIT_MS)
              == WAIT_OBJECT_0;
+    if (!*ended && TerminateProcess(process.hProcess, 1)) {
+        // Termination completes after the call returns.
+        WaitForSingleObject(process.hProcess, TERMINATE_WAIT_MS);
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return TRUE;

@@ -367,6 +367,29 @@ TEST_F(DorvaleTest, InstallExitUndoesWhenClientKeepsRunning)
     EXPECT_EQ(std::vector<std::string>{"start:/SETVERSION"}, ClientLog());
 }
 
+TEST_F(DorvaleTest, InstallExitEndsTheClientItStartedBeforeUndoing)
+{
+    // Still running, the client would keep its files from being removed.
+    SetEnvironmentVariableW(L"PELORIN_CLIENT_SETVERSION_MS", L"30000");
+    HANDLE client = nullptr;
+    std::thread spy([&] {
+        std::vector<DWORD> seen;
+        tb::WaitUntil([&] { return !(seen = tb::ProcessesUnder(installDir)).empty(); }, 4000);
+        if (seen.size() == 1)
+            client = OpenProcess(SYNCHRONIZE, FALSE, seen[0]);
+    });
+    int result = installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0);
+    // The spy gave up long before the 5 s were out.
+    spy.join();
+    ASSERT_NE(nullptr, client) << "the client was never seen running";
+    DWORD state = WaitForSingleObject(client, 0);
+    CloseHandle(client);
+
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(WAIT_OBJECT_0, state) << "the client still runs";
+    ExpectBoxes({{L"Install Exit Error 2", L"Client failed to run"}});
+}
+
 TEST_F(DorvaleTest, InstallExitUndoesWhenNoClientCanBeStarted)
 {
     // A directory so long that "\Client.exe" no longer fits the 300
