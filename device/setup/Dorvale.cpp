@@ -116,9 +116,10 @@ static void ApplySecurityPolicy(void)
     FreeLibrary(shell);
 }
 
-// Deletes the client's shortcut from the Startup folder, if both exist. The
-// shell of Pocket PC 2002 and earlier returns FALSE even when it has filled
-// in the folder, so the buffer, cleared first, tells instead of the result.
+// Deletes the client's shortcut from the Startup folder, if both exist, even
+// when marked read-only: it is the client's own. The shell of Pocket PC 2002
+// and earlier returns FALSE even when it has filled in the folder, so the
+// buffer, cleared first, tells instead of the result.
 static void RemoveStartupShortcut(void)
 {
     WCHAR folder[CLIENT_PATH_CHARS];
@@ -128,8 +129,10 @@ static void RemoveStartupShortcut(void)
     SHGetSpecialFolderPath(NULL, folder, CSIDL_STARTUP, FALSE);
     if (HoldsString(folder, CLIENT_PATH_CHARS)
         && JoinString(shortcut, CLIENT_PATH_CHARS, folder,
-                      CLIENT_STARTUP_SHORTCUT, NULL))
+                      CLIENT_STARTUP_SHORTCUT, NULL)) {
+        SetFileAttributesW(shortcut, FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(shortcut);
+    }
 }
 
 // Deletes every entry directly in directory that is not read-only. Deleting a

@@ -290,6 +290,26 @@ TEST_F(DorvaleTest, InstallInitIsSilentWithoutTheShellLibraryOrItsCall)
     EXPECT_TRUE(ShellLog().empty());
 }
 
+TEST_F(DorvaleTest, ReadOnlyShortcutGoesAtInstallationAndRemoval)
+{
+    // Left behind, it would start a removed client at every boot.
+    struct Entry {
+        const char *name;
+        std::function<int()> call;
+    } entries[] = {
+        {"Install_Init", [&] { return installInit(nullptr, TRUE, FALSE, L"\\ignored"); }},
+        {"Uninstall_Init", [&] { return uninstallInit(nullptr, L"\\ignored"); }},
+    };
+    for (const Entry &entry : entries) {
+        SCOPED_TRACE(entry.name);
+        ASSERT_TRUE(MakeFile(shortcut, FILE_ATTRIBUTE_READONLY));
+        EXPECT_EQ(0, entry.call());
+        EXPECT_FALSE(Exists(shortcut));
+        SetFileAttributesW(shortcut.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    ExpectBoxes({});
+}
+
 // --- Install_Exit ------------------------------------------------------------
 
 TEST_F(DorvaleTest, InstallExitRunsClientOnceWithSetVersion)
