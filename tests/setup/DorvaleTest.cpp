@@ -374,19 +374,6 @@ TEST_F(DorvaleTest, InstallExitReleasesTheClientItStarted)
     ExpectBoxes({});
 }
 
-TEST_F(DorvaleTest, InstallExitUndoesWhenClientKeepsRunning)
-{
-    SetEnvironmentVariableW(L"PELORIN_CLIENT_SETVERSION_MS", L"8000");
-    int result = -1;
-    ULONGLONG elapsed = Timed([&] { result = installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0); });
-
-    EXPECT_EQ(1, result);
-    EXPECT_GE(elapsed, 4950u);
-    EXPECT_LT(elapsed, 7000u);
-    ExpectBoxes({{L"Install Exit Error 2", L"Client failed to run"}});
-    EXPECT_EQ(std::vector<std::string>{"start:/SETVERSION"}, ClientLog());
-}
-
 TEST_F(DorvaleTest, InstallExitEndsTheClientItStartedBeforeUndoing)
 {
     // Still running, the client would keep its files from being removed.
@@ -408,6 +395,19 @@ TEST_F(DorvaleTest, InstallExitEndsTheClientItStartedBeforeUndoing)
     EXPECT_EQ(1, result);
     EXPECT_EQ(WAIT_OBJECT_0, state) << "the client still runs";
     ExpectBoxes({{L"Install Exit Error 2", L"Client failed to run"}});
+}
+
+TEST_F(DorvaleTest, InstallExitUndoesWhenClientKeepsRunning)
+{
+    SetEnvironmentVariableW(L"PELORIN_CLIENT_SETVERSION_MS", L"8000");
+    int result = -1;
+    ULONGLONG elapsed = Timed([&] { result = installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0); });
+
+    EXPECT_EQ(1, result);
+    EXPECT_GE(elapsed, 4950u);
+    EXPECT_LT(elapsed, 7000u);
+    ExpectBoxes({{L"Install Exit Error 2", L"Client failed to run"}});
+    EXPECT_EQ(std::vector<std::string>{"start:/SETVERSION"}, ClientLog());
 }
 
 TEST_F(DorvaleTest, InstallExitUndoesWhenNoClientCanBeStarted)
