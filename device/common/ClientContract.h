@@ -45,19 +45,40 @@ static inline BOOL IsPathSeparator(WCHAR c)
     return c == L'\\' || c == L'/';
 }
 
+// Whether the folder named by the first length characters of path, directly
+// below a root, is a mounted volume. CE shows a storage card as such a folder
+// and tells it from an object-store folder by the temporary mark; desktop
+// Windows puts no such mark on a folder. A name too long to look at is not
+// trusted.
+static inline BOOL IsVolumeFolder(LPCWSTR path, size_t length)
+{
+    WCHAR folder[CLIENT_PATH_CHARS];
+    DWORD attributes;
+
+    if (length >= CLIENT_PATH_CHARS)
+        return TRUE;
+    CopyMemory(folder, path, length * sizeof(WCHAR));
+    folder[length] = L'\0';
+    attributes = GetFileAttributesW(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES
+           && (attributes & FILE_ATTRIBUTE_TEMPORARY) != 0;
+}
+
 // Whether an installation directory may be used at all: an absolute path
 // naming a folder below a root. Removal deletes files in it and folders
 // beside its data, so a root, or a relative path resolved against whatever
 // folder is current, would reach files that are not the client's. Absolute
 // is "\..." on CE, a drive letter on the desktop, and a UNC share on both. A
 // part made of dots and blanks alone is refused too: desktop Windows reads
-// "C:\x\.." and "C:\ ." as the root.
+// "C:\x\.." and "C:\ ." as the root. A volume's folder directly below the
+// root (a storage card) counts as a root; folders deeper in it do not.
 static inline BOOL IsInstallDirPath(LPCWSTR path)
 {
     LPCWSTR rest = path;
     LPCWSTR part;
-    BOOL named = FALSE;
+    LPCWSTR firstEnd = NULL;
     BOOL partNamed;
+    int named = 0;
     int rootParts = 0;
 
     if (IsPathSeparator(rest[0]) && IsPathSeparator(rest[1])) {
@@ -93,11 +114,14 @@ static inline BOOL IsInstallDirPath(LPCWSTR path)
             --rootParts;
             partNamed = FALSE;
         }
-        named = named || partNamed;
+        if (partNamed && ++named == 1)
+            firstEnd = rest;
         if (*rest != L'\0')
             ++rest;
     }
-    return named;
+    if (named == 0)
+        return FALSE;
+    return named > 1 || !IsVolumeFolder(path, (size_t)(firstEnd - path));
 }
 
 #endif

@@ -39,7 +39,10 @@ static LONG g_warned = 0;
 static WCHAR g_installDir[CLIENT_PATH_CHARS];
 static WCHAR g_clientPath[CLIENT_PATH_CHARS];
 
-// Key suppression state.
+// Key suppression state. HookKeys may be called from any thread, so its calls
+// take turns through one lock, set up at process attach; the hook procedure
+// runs in any context and never takes it.
+static CRITICAL_SECTION g_hookLock;
 static HINSTANCE g_module = NULL;
 static LONG g_firstHookCall = 1;
 static SetHookFunction g_setHook = NULL;
@@ -260,56 +263,72 @@ static void FindHookFunctions(void)
         GetProcAddressW(core, L"CallNextHookEx");
 }
 
-extern "C" BOOL WINAPI HookKeys(BOOL enable)
+// Takes the named mutex, waiting out another holder or a hook procedure's
+// short-lived probe, and installs the hook while holding it.
+static void TurnSuppressionOn(void)
 {
+    HANDLE mutex = NULL;
     int attempt;
 
-    if (g_firstHookCall) {
-        g_firstHookCall = 0;
-        FindHookFunctions();
-    }
-    if (g_setHook == NULL || g_unhook == NULL || g_nextHook == NULL)
-        return FALSE;
-
-    if (g_hookMutex != NULL)
-        TurnSuppressionOff();
-    if (!enable)
-        return TRUE;
-
     for (attempt = 0; attempt < MUTEX_ATTEMPTS; ++attempt) {
-        g_hookMutex = CreateMutexW(NULL, TRUE, KEY_HOOK_MUTEX_NAME);
-        if (g_hookMutex == NULL)
+        mutex = CreateMutexW(NULL, TRUE, KEY_HOOK_MUTEX_NAME);
+        if (mutex == NULL)
             continue;
         if (GetLastError() != ERROR_ALREADY_EXISTS)
             break;
-        // Another holder, or a hook procedure's short-lived probe.
-        CloseHandle(g_hookMutex);
-        g_hookMutex = NULL;
+        CloseHandle(mutex);
+        mutex = NULL;
         Sleep(MUTEX_RETRY_MS);
     }
+    if (mutex == NULL)
+        return;
 
-    if (g_hookMutex != NULL) {
-        g_hook = g_setHook(CE_WH_KEYBOARD_LL, KeyHookProc, g_module, 0);
-        if (g_hook == NULL) {
-            // Holding the mutex without a hook would only keep every other
-            // process from turning suppression on.
-            CloseHandle(g_hookMutex);
-            g_hookMutex = NULL;
-        }
+    g_hook = g_setHook(CE_WH_KEYBOARD_LL, KeyHookProc, g_module, 0);
+    if (g_hook == NULL) {
+        // Holding the mutex without a hook would only keep every other
+        // process from turning suppression on.
+        CloseHandle(mutex);
+        return;
     }
-    return TRUE;
+    g_hookMutex = mutex;
+}
+
+// The lock is held throughout, the wait for another process's mutex
+// included, so each call sees the state the previous one left.
+extern "C" BOOL WINAPI HookKeys(BOOL enable)
+{
+    BOOL result = TRUE;
+
+    EnterCriticalSection(&g_hookLock);
+    if (g_firstHookCall) {
+        FindHookFunctions();
+        g_firstHookCall = 0;
+    }
+    if (g_setHook == NULL || g_unhook == NULL || g_nextHook == NULL) {
+        result = FALSE;
+    } else {
+        if (g_hookMutex != NULL)
+            TurnSuppressionOff();
+        if (enable)
+            TurnSuppressionOn();
+    }
+    LeaveCriticalSection(&g_hookLock);
+    return result;
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = module;
+        InitializeCriticalSection(&g_hookLock);
         DisableThreadLibraryCalls(module);
-    } else if (reason == DLL_PROCESS_DETACH && reserved == NULL
-               && g_hookMutex != NULL) {
-        // Unloaded while on: a hook left behind would point into freed code.
-        // At process exit (reserved set) the platform cleans up instead.
-        TurnSuppressionOff();
+    } else if (reason == DLL_PROCESS_DETACH) {
+        // No call can be running once the last reference is gone. Unloaded
+        // while on, a hook left behind would point into freed code; at
+        // process exit (reserved set) the platform cleans up instead.
+        if (reserved == NULL && g_hookMutex != NULL)
+            TurnSuppressionOff();
+        DeleteCriticalSection(&g_hookLock);
     }
     return TRUE;
 }

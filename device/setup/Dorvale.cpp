@@ -15,9 +15,11 @@
 // The client path in Install_Exit has room for a longer directory.
 #define CLIENT_PROGRAM_PATH_CHARS   300
 
-// How long the client gets to close, and to finish "/SETVERSION".
+// How long the client gets to close, and to finish "/SETVERSION"; how long
+// an ended client may take to be gone.
 #define CLOSE_PAUSE_MS              1000
 #define SETVERSION_WAIT_MS          5000
+#define TERMINATE_WAIT_MS           2000
 
 // Policy 4097 (Remote API access) set to 1 (full access).
 static const WCHAR SECURITY_POLICY_DOCUMENT[] =
@@ -114,9 +116,10 @@ static void ApplySecurityPolicy(void)
     FreeLibrary(shell);
 }
 
-// Deletes the client's shortcut from the Startup folder, if both exist. The
-// shell of Pocket PC 2002 and earlier returns FALSE even when it has filled
-// in the folder, so the buffer, cleared first, tells instead of the result.
+// Deletes the client's shortcut from the Startup folder, if both exist, even
+// when marked read-only: it is the client's own. The shell of Pocket PC 2002
+// and earlier returns FALSE even when it has filled in the folder, so the
+// buffer, cleared first, tells instead of the result.
 static void RemoveStartupShortcut(void)
 {
     WCHAR folder[CLIENT_PATH_CHARS];
@@ -126,8 +129,10 @@ static void RemoveStartupShortcut(void)
     SHGetSpecialFolderPath(NULL, folder, CSIDL_STARTUP, FALSE);
     if (HoldsString(folder, CLIENT_PATH_CHARS)
         && JoinString(shortcut, CLIENT_PATH_CHARS, folder,
-                      CLIENT_STARTUP_SHORTCUT, NULL))
+                      CLIENT_STARTUP_SHORTCUT, NULL)) {
+        SetFileAttributesW(shortcut, FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(shortcut);
+    }
 }
 
 // Deletes every entry directly in directory that is not read-only. Deleting a
@@ -174,7 +179,9 @@ static void RemoveEmptyFolder(LPCWSTR directory, LPCWSTR suffix)
         RemoveDirectoryW(path);
 }
 
-// Starts the client once with "/SETVERSION" and waits for it to end.
+// Starts the client once with "/SETVERSION" and waits for it to end. One that
+// has not ended in time is ended here: the installer undoes the installation
+// next, and a client still running would keep its files from being removed.
 static BOOL RunClientSetVersion(LPCWSTR program, BOOL *ended)
 {
     WCHAR commandLine[] = CLIENT_SETVERSION_SWITCH;
@@ -186,6 +193,10 @@ static BOOL RunClientSetVersion(LPCWSTR program, BOOL *ended)
 
     *ended = WaitForSingleObject(process.hProcess, SETVERSION_WAIT_MS)
              == WAIT_OBJECT_0;
+    if (!*ended && TerminateProcess(process.hProcess, 1)) {
+        // Termination completes after the call returns.
+        WaitForSingleObject(process.hProcess, TERMINATE_WAIT_MS);
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return TRUE;

@@ -3,6 +3,10 @@
 // the hook, as a device program would.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
+#include <thread>
+
 #include "RemoteHarness.h"
 
 using namespace remote;
@@ -166,6 +170,53 @@ TEST_F(HookKeysTest, FreeLibraryWhileOnRemovesHookAndMutex)
     EXPECT_EQ(0, LiveHooks());
     EXPECT_FALSE(MutexExists());
     EXPECT_EQ(PressesAndReleases(AllProbeKeys()), InjectAll());
+}
+
+TEST_F(HookKeysTest, ConcurrentCallersLeaveNoMutexAndNoHook)
+{
+    // Each round loads the library afresh, so the callers' first calls meet
+    // the hook functions' look-up. The callers make their first calls
+    // together, then turn suppression on and off at will, and all end with
+    // off together.
+    for (int threads : {2, 4}) {
+        for (int round = 0; round < 10 && !HasFailure(); ++round) {
+            SCOPED_TRACE(std::to_string(threads) + " threads, round " + std::to_string(round));
+            SembrinLibrary fresh;
+            ASSERT_TRUE(fresh.loaded());
+            std::atomic<int> arrived(0);
+            auto meet = [&](int stage) {
+                for (++arrived; arrived < threads * stage;)
+                    std::this_thread::yield();
+            };
+            std::vector<BOOL> first(threads, -1);
+            std::vector<BOOL> later(threads, TRUE);
+            std::vector<std::thread> callers;
+            for (int t = 0; t < threads; ++t) {
+                callers.emplace_back([&, t] {
+                    meet(1);
+                    first[t] = fresh.hookKeys(TRUE);
+                    meet(2);
+                    for (BOOL enable : {TRUE, FALSE, TRUE, TRUE}) {
+                        if (!fresh.hookKeys(enable))
+                            later[t] = FALSE;
+                    }
+                    meet(3);
+                    if (!fresh.hookKeys(FALSE))
+                        later[t] = FALSE;
+                });
+            }
+            for (std::thread &caller : callers)
+                caller.join();
+
+            EXPECT_EQ(std::vector<BOOL>(threads, TRUE), first);
+            EXPECT_EQ(std::vector<BOOL>(threads, TRUE), later);
+            EXPECT_FALSE(MutexExists());
+            EXPECT_EQ(0, LiveHooks());
+            fresh.Unload();
+            EXPECT_FALSE(MutexExists());
+            EXPECT_EQ(0, LiveHooks()) << "a hook left pointing into the unloaded library";
+        }
+    }
 }
 
 class HookKeysWithoutCoreDll : public HookKeysTest {

@@ -116,6 +116,33 @@ TEST_F(LifecycleTest, LongestInstallDirThatLeavesRoomIsAccepted)
     EXPECT_TRUE(boxes_.Take().empty());
 }
 
+TEST_F(LifecycleTest, StorageCardFolderCountsAsNotInstalledButFoldersOnItDo)
+{
+    // A card shows as a folder directly below the root, marked temporary;
+    // Wine keeps no such mark, so the library's own look-up reports it.
+    const std::wstring card = L"C:\\Sembrin Card";
+    tb::RemoveTree(card);
+    ASSERT_TRUE(CreateDirectoryW(card.c_str(), nullptr));
+    tb::TemporaryFolderMark mark(library_.module(), card);
+    ASSERT_TRUE(mark.active());
+    ASSERT_TRUE(tb::CopyBinary(L"Client.exe", card + L"\\Client.exe"));
+    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", card));
+
+    ExpectEarlyFailure(CallRemote(library_.shutdownClient, {}));
+    ExpectNotInstalledBox(boxes_);
+    ExpectEarlyFailure(CallRemote(library_.restartClient, {1}));
+    EXPECT_TRUE(boxes_.Take().empty());
+    EXPECT_TRUE(ClientLog().empty());
+
+    // Deeper on the card every folder may carry the mark; that is no root.
+    const std::wstring deeper = card + L"\\Pelorin";
+    ASSERT_TRUE(CreateDirectoryW(deeper.c_str(), nullptr));
+    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", deeper));
+    EXPECT_EQ(S_OK, CallRemote(library_.shutdownClient, {}).result);
+    EXPECT_TRUE(boxes_.Take().empty());
+    tb::RemoveTree(card);
+}
+
 TEST_F(LifecycleTest, ChangedInstallDirIsNotSeenWhileLoaded)
 {
     MakeInstallation(root_, true);

@@ -34,6 +34,7 @@ public:
     ~SembrinLibrary();
     bool loaded() const { return module_ != nullptr; }
     const std::wstring &path() const { return path_; }
+    HMODULE module() const { return module_; }
     void Unload();
 
     BlockCall shutdownClient = nullptr;

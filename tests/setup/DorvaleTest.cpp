@@ -290,6 +290,26 @@ TEST_F(DorvaleTest, InstallInitIsSilentWithoutTheShellLibraryOrItsCall)
     EXPECT_TRUE(ShellLog().empty());
 }
 
+TEST_F(DorvaleTest, ReadOnlyShortcutGoesAtInstallationAndRemoval)
+{
+    // Left behind, it would start a removed client at every boot.
+    struct Entry {
+        const char *name;
+        std::function<int()> call;
+    } entries[] = {
+        {"Install_Init", [&] { return installInit(nullptr, TRUE, FALSE, L"\\ignored"); }},
+        {"Uninstall_Init", [&] { return uninstallInit(nullptr, L"\\ignored"); }},
+    };
+    for (const Entry &entry : entries) {
+        SCOPED_TRACE(entry.name);
+        ASSERT_TRUE(MakeFile(shortcut, FILE_ATTRIBUTE_READONLY));
+        EXPECT_EQ(0, entry.call());
+        EXPECT_FALSE(Exists(shortcut));
+        SetFileAttributesW(shortcut.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    ExpectBoxes({});
+}
+
 // --- Install_Exit ------------------------------------------------------------
 
 TEST_F(DorvaleTest, InstallExitRunsClientOnceWithSetVersion)
@@ -352,6 +372,29 @@ TEST_F(DorvaleTest, InstallExitReleasesTheClientItStarted)
     EXPECT_TRUE(tb::WaitUntil([&] { return !ProcessObjectAlive(seen[0]); }, 3000))
         << "process or thread handle left open";
     ExpectBoxes({});
+}
+
+TEST_F(DorvaleTest, InstallExitEndsTheClientItStartedBeforeUndoing)
+{
+    // Still running, the client would keep its files from being removed.
+    SetEnvironmentVariableW(L"PELORIN_CLIENT_SETVERSION_MS", L"30000");
+    HANDLE client = nullptr;
+    std::thread spy([&] {
+        std::vector<DWORD> seen;
+        tb::WaitUntil([&] { return !(seen = tb::ProcessesUnder(installDir)).empty(); }, 4000);
+        if (seen.size() == 1)
+            client = OpenProcess(SYNCHRONIZE, FALSE, seen[0]);
+    });
+    int result = installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0);
+    // The spy gave up long before the 5 s were out.
+    spy.join();
+    ASSERT_NE(nullptr, client) << "the client was never seen running";
+    DWORD state = WaitForSingleObject(client, 0);
+    CloseHandle(client);
+
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(WAIT_OBJECT_0, state) << "the client still runs";
+    ExpectBoxes({{L"Install Exit Error 2", L"Client failed to run"}});
 }
 
 TEST_F(DorvaleTest, InstallExitUndoesWhenClientKeepsRunning)
@@ -575,6 +618,42 @@ TEST_F(UninstallTest, UninstallInitWithoutUsableInstallDirStillRemovesKeyAndShor
     DeleteFileW(L"C:\\Temp\\dorvale-probe.tmp");
     for (const std::wstring &probe : rootProbes)
         RemoveDirectoryW(probe.c_str());
+}
+
+TEST_F(UninstallTest, StorageCardFolderCountsAsARootButFoldersOnItDoNot)
+{
+    // A card shows as a folder directly below the root, marked temporary;
+    // Wine keeps no such mark, so the library's own look-up reports it.
+    const std::wstring card = L"C:\\Dorvale Card";
+    tb::RemoveTree(card);
+    ASSERT_TRUE(MakeDir(card));
+    tb::TemporaryFolderMark mark(library, card);
+    ASSERT_TRUE(mark.active());
+    std::vector<TreeEntry> cardTree = BuildTree(card, false);
+    ASSERT_TRUE(tb::CopyBinary(L"Client.exe", card + L"\\Client.exe"));
+    cardTree.push_back({L"Client.exe", true});
+    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", card));
+
+    EXPECT_EQ(1, installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0));
+    ExpectBoxes({{L"Install Exit Error 1", L"Failed to execute Client"}});
+    EXPECT_TRUE(ClientLog().empty());
+    EXPECT_EQ(0, uninstallInit(nullptr, L"\\ignored"));
+    ExpectBoxes({});
+    ExpectTree(card, cardTree, true);
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_FALSE(Exists(shortcut));
+
+    // An installation deeper on the card, where every folder may carry the
+    // mark, is cleared as any other.
+    std::wstring deeper = card + L"\\Program Files";
+    ASSERT_TRUE(MakeDir(deeper));
+    std::vector<TreeEntry> tree = BuildTree(deeper, false);
+    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", deeper));
+    EXPECT_EQ(0, uninstallInit(nullptr, L"\\ignored"));
+    ExpectBoxes({});
+    ExpectTree(deeper, tree, false);
+    ExpectTree(card, cardTree, true);
+    tb::RemoveTree(card);
 }
 
 TEST_F(UninstallTest, UninstallInitSkipsEveryPathThatWouldNotFit)

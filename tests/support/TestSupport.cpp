@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <cstring>
 
 namespace tb {
 
@@ -570,6 +571,78 @@ ScopedEnv::ScopedEnv(const std::wstring &name, const wchar_t *value) : name_(nam
 ScopedEnv::~ScopedEnv()
 {
     SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
+}
+
+// --- what Wine cannot show -------------------------------------------------
+
+namespace {
+
+std::wstring g_markedFolder;
+
+DWORD WINAPI MarkedGetFileAttributesW(LPCWSTR path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    size_t length = g_markedFolder.size();
+    if (attributes != INVALID_FILE_ATTRIBUTES && _wcsnicmp(path, g_markedFolder.c_str(), length) == 0
+        && (path[length] == L'\0' || path[length] == L'\\'))
+        attributes |= FILE_ATTRIBUTE_TEMPORARY;
+    return attributes;
+}
+
+// The import address table entry through which module calls function of
+// library, or nullptr.
+void **ImportSlot(HMODULE module, const char *library, const char *function)
+{
+    auto *base = reinterpret_cast<BYTE *>(module);
+    auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
+    auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0)
+        return nullptr;
+    for (auto *entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + imports.VirtualAddress);
+         entry->Name != 0; ++entry) {
+        if (_stricmp(reinterpret_cast<char *>(base + entry->Name), library) != 0)
+            continue;
+        auto *names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + entry->OriginalFirstThunk);
+        auto *slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + entry->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            auto *byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<char *>(byName->Name), function) == 0)
+                return reinterpret_cast<void **>(&slots->u1.Function);
+        }
+    }
+    return nullptr;
+}
+
+void WriteSlot(void **slot, void *value)
+{
+    DWORD old = 0;
+    VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &old);
+    *slot = value;
+    VirtualProtect(slot, sizeof(*slot), old, &old);
+}
+
+}  // namespace
+
+TemporaryFolderMark::TemporaryFolderMark(HMODULE module, const std::wstring &folder)
+{
+    if (module == nullptr)
+        return;
+    slot_ = ImportSlot(module, "KERNEL32.dll", "GetFileAttributesW");
+    if (slot_ == nullptr)
+        return;
+    g_markedFolder = folder;
+    original_ = *slot_;
+    WriteSlot(slot_, reinterpret_cast<void *>(&MarkedGetFileAttributesW));
+}
+
+TemporaryFolderMark::~TemporaryFolderMark()
+{
+    if (slot_ != nullptr)
+        WriteSlot(slot_, original_);
 }
 
 }  // namespace tb

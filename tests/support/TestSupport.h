@@ -178,4 +178,25 @@ private:
     bool hadOld_ = false;
 };
 
+// --- what Wine cannot show -------------------------------------------------
+// Wine keeps no FILE_ATTRIBUTE_TEMPORARY on a folder (SetFileAttributesW
+// succeeds and drops it), yet CE marks a storage card's folder, and may mark
+// every folder on the card, with it. While the object lives, the
+// GetFileAttributesW that module imports reports the mark for folder and
+// everything below it; nothing else changes.
+class TemporaryFolderMark {
+public:
+    TemporaryFolderMark(HMODULE module, const std::wstring &folder);
+    ~TemporaryFolderMark();
+    TemporaryFolderMark(const TemporaryFolderMark &) = delete;
+    TemporaryFolderMark &operator=(const TemporaryFolderMark &) = delete;
+
+    // False when module imports no GetFileAttributesW.
+    bool active() const { return slot_ != nullptr; }
+
+private:
+    void **slot_ = nullptr;
+    void *original_ = nullptr;
+};
+
 }  // namespace tb

@@ -8,10 +8,10 @@
 # name or by the desktop name device/common maps to it. Left out, as the
 # mingw runtime's own (its startup code, thread-local storage,
 # pseudo-relocations and, in the 32-bit build, the unwinder's registration):
-# everything from msvcrt.dll, and from KERNEL32.dll the critical sections,
-# TlsGetValue, VirtualProtect, VirtualQuery, GetModuleHandleA and
-# LoadLibraryA. The runtime also imports GetLastError, Sleep and FreeLibrary,
-# which CE has and the list holds.
+# everything from msvcrt.dll, and from KERNEL32.dll TlsGetValue,
+# VirtualProtect, VirtualQuery, GetModuleHandleA and LoadLibraryA. The
+# runtime also imports the critical sections, GetLastError, Sleep and
+# FreeLibrary, which CE has and the list holds.
 #
 # wince, for the CE libraries themselves: everything comes from COREDLL.dll,
 # by a CE name on the list that is not meant to be looked up at run time,
@@ -24,7 +24,7 @@ list=$2
 mode=${3:-desktop}
 [ -f "$dll" ] || { echo "missing $dll"; exit 1; }
 
-runtime_kernel32=" DeleteCriticalSection EnterCriticalSection InitializeCriticalSection LeaveCriticalSection TlsGetValue VirtualProtect VirtualQuery GetModuleHandleA LoadLibraryA "
+runtime_kernel32=" TlsGetValue VirtualProtect VirtualQuery GetModuleHandleA LoadLibraryA "
 
 if [ "$mode" = wince ]; then
     allowed=" $(awk '!/^#/ && NF >= 4 && $2 == "coredll.dll" && $3 != "-" { print $1 }' "$list" | tr '\n' ' ') "
