@@ -1,8 +1,7 @@
 // A console of its own for the interruption and console tests: the test
 // program, started from Linux, has none and cannot make one. Starts pl3.com
-// in this console,
-// waits until the twin says "ready", sends the console control event to the
-// console and writes down what became of pl3.com.
+// in this console, waits until the twin says "ready", sends the console
+// control event to the console and writes down what became of pl3.com.
 //
 // Usage: ctrl-helper <report file> c|break|close|c-unread <program> <arguments...>
 //        ctrl-helper listen <marker file>

@@ -178,23 +178,26 @@ class Pl3OnAConsole : public Interrupt {};
 TEST_F(Pl3OnAConsole, ShowsCharactersCutByAChunkEndAsOneWriteShowsThem)
 {
     // "A" then "é" in UTF-8; "AB" then "日本" in code page 932: the 1023-byte
-    // chunks end inside a character.
+    // chunks end inside a character. After only "A", the first chunk ends
+    // just after a "日", whose second byte can also be a first one.
     std::string utf8 = "A";
-    std::string shiftJis = "AB";
+    std::string kanji;
+    std::string shiftJis;
     for (int i = 0; i < 1500; ++i)
         utf8 += "\xC3\xA9";
-    for (int i = 0; i < 400; ++i)
+    for (int i = 0; i < 400; ++i) {
+        kanji += "\xE6\x97\xA5\xE6\x9C\xAC";
         shiftJis += "\x93\xFA\x96\x7B";
+    }
     struct Case {
         UINT codePage;
         std::string bytes;
         std::string shown;  // the text in UTF-8
     };
-    std::string kanji;
-    for (int i = 0; i < 400; ++i)
-        kanji += "\xE6\x97\xA5\xE6\x9C\xAC";
-    for (const Case &page : {Case{65001, utf8, utf8}, Case{932, shiftJis, "AB" + kanji}}) {
-        SCOPED_TRACE("code page " + std::to_string(page.codePage));
+    for (const Case &page : {Case{65001, utf8, utf8}, Case{932, "AB" + shiftJis, "AB" + kanji},
+                             Case{932, "A" + shiftJis, "A" + kanji}}) {
+        SCOPED_TRACE("code page " + std::to_string(page.codePage) + ", " +
+                     std::to_string(page.bytes.size()) + " bytes");
         std::wstring bytes = dir.Join(L"bytes.bin");
         std::wstring report = dir.Join(L"screen.txt");
         ASSERT_TRUE(tb::WriteFileBytes(bytes, page.bytes));

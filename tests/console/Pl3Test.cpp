@@ -477,6 +477,14 @@ TEST_F(Pl3, TheX86LauncherInTheSystemFolderStartsTheProgramBesideIt)
     tb::ProcessResult installed = RunLauncher(L"\"" + base + L".com\" exit:7", options);
     EXPECT_EQ(7u, installed.exitCode) << installed.output;
     EXPECT_EQ("", installed.output);
+
+    // The launcher knows its own file there too.
+    ASSERT_TRUE(DeleteFileW((base + L".exe").c_str()));
+    ASSERT_TRUE(CreateHardLinkW((base + L".exe").c_str(), (base + L".com").c_str(), nullptr));
+    DWORD processes = 0;
+    tb::ProcessResult itself = RunLauncher(L"\"" + base + L".com\" exit:7", options, &processes);
+    EXPECT_EQ(1u, processes) << "pl3.com started its own file";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), itself.exitCode) << itself.output;
 }
 
 // A symbolic link to a file. Wine's CreateSymbolicLinkW reports success and
