@@ -8,6 +8,9 @@
 
 #include "FindProgram.h"
 
+// The longest path the system gives, with its terminator.
+#define PROGRAM_PATH_SIZE 32768
+
 // Windows 2000 has none of these, so they are looked up when needed.
 typedef BOOL(WINAPI *DisableRedirection)(PVOID *oldValue);
 typedef BOOL(WINAPI *RevertRedirection)(PVOID oldValue);
@@ -17,12 +20,14 @@ typedef DWORD(WINAPI *GetFinalPathName)(HANDLE file, LPWSTR path, DWORD size, DW
 static PVOID g_redirection;
 static BOOL g_redirectionOff;
 
-// Names worked on: our long name, then the program beside our link's target.
+// The program found, and the names looked at on the way: our long name, and
+// the program beside the file our name leads to.
+static WCHAR g_program[PROGRAM_PATH_SIZE];
 static WCHAR g_longName[PROGRAM_PATH_SIZE];
 static WCHAR g_besideTarget[PROGRAM_PATH_SIZE];
 
-// Whether a program file is one to start.
-// PROGRAM_NONE: our name names no program, or only our own file.
+// What is at a program's name; PROGRAM_NONE: our name names no program, or
+// only our own file.
 enum Found { PROGRAM_THERE, PROGRAM_MISSING, PROGRAM_NONE };
 
 static FARPROC KernelFunction(const char *name)
@@ -129,20 +134,20 @@ static BOOL GetFinalName(const WCHAR *name, WCHAR *path, DWORD size)
     return TRUE;
 }
 
-BOOL FindProgram(WCHAR *path, DWORD size)
+const WCHAR *FindProgram(void)
 {
     BY_HANDLE_FILE_INFORMATION self;
     const BY_HANDLE_FILE_INFORMATION *ours = NULL;
     BOOL targetNamed;
-    DWORD length = GetModuleFileNameW(NULL, path, size);
+    DWORD length = GetModuleFileNameW(NULL, g_program, PROGRAM_PATH_SIZE);
     enum Found found = PROGRAM_NONE;
     enum Found foundBesideTarget;
 
     if (length == 0)
-        return FALSE;
-    if (length >= size) {
+        return NULL;
+    if (length >= PROGRAM_PATH_SIZE) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
+        return NULL;
     }
     // Our name, our file, the program and a link's target are looked at as
     // the caller sees them: a 32-bit launcher in System32 would otherwise
@@ -150,20 +155,21 @@ BOOL FindProgram(WCHAR *path, DWORD size)
     SeeFilesAsTheCallerDoes();
     // Started by a short 8.3 name, our name's ".exe" is no program's name:
     // the program's short name is its own.
-    length = GetLongPathNameW(path, g_longName, size);
-    if (length > 0 && length < size)
-        wcscpy(path, g_longName);
-    if (GetFileIdentity(path, &self))
+    length = GetLongPathNameW(g_program, g_longName, PROGRAM_PATH_SIZE);
+    if (length > 0 && length < PROGRAM_PATH_SIZE)
+        wcscpy(g_program, g_longName);
+    if (GetFileIdentity(g_program, &self))
         ours = &self;
-    targetNamed = GetFinalName(path, g_besideTarget, size) && TurnIntoExe(g_besideTarget);
-    if (TurnIntoExe(path)) {
-        found = LookAt(path, ours);
+    targetNamed = GetFinalName(g_program, g_besideTarget, PROGRAM_PATH_SIZE) &&
+                  TurnIntoExe(g_besideTarget);
+    if (TurnIntoExe(g_program)) {
+        found = LookAt(g_program, ours);
         // Reached by a link from a folder without the program: the one
         // beside the file the link leads to is the one installed with us.
         if (found == PROGRAM_MISSING && targetNamed) {
             foundBesideTarget = LookAt(g_besideTarget, ours);
             if (foundBesideTarget != PROGRAM_MISSING) {
-                wcscpy(path, g_besideTarget);
+                wcscpy(g_program, g_besideTarget);
                 found = foundBesideTarget;
             }
         }
@@ -171,7 +177,7 @@ BOOL FindProgram(WCHAR *path, DWORD size)
     SeeFilesAsRedirected();
     if (found == PROGRAM_NONE) {
         SetLastError(ERROR_INVALID_NAME);
-        return FALSE;
+        return NULL;
     }
-    return TRUE;
+    return g_program;
 }

@@ -4,15 +4,12 @@
 
 #include <windows.h>
 
-// The longest path the system gives, with its terminator.
-#define PROGRAM_PATH_SIZE 32768
-
-// Puts the program to start in path: our own file's long name with ".exe"
-// for its ".com", or, where no such file is there and our name is a link,
-// the same beside the file the link leads to. FALSE, with the last error
-// set, when there is none to start: ERROR_INVALID_NAME when our name does
-// not end in ".com" or the program is our own file under another name.
-BOOL FindProgram(WCHAR *path, DWORD size);
+// The program to start: our own file's long name with ".exe" for its ".com",
+// or, where no such file is there and our name is a link, the same beside
+// the file the link leads to. NULL, with the last error set, when there is
+// none to start: ERROR_INVALID_NAME when our name does not end in ".com" or
+// the program is our own file under another name.
+const WCHAR *FindProgram(void);
 
 // A 32-bit launcher on 64-bit Windows sees "System32" as the 32-bit system
 // folder. Between these two calls it sees files as a 64-bit caller does;

@@ -23,7 +23,7 @@
 #define CLOSE_UP_MS 2000
 
 // The program to start.
-static WCHAR g_programPath[PROGRAM_PATH_SIZE];
+static const WCHAR *g_program;
 
 // What the run holds, each NULL until made, all closed in one place.
 static HANDLE g_inputRead;
@@ -150,7 +150,7 @@ static BOOL StartTwin(void)
     EnterCriticalSection(&g_twinLock);
     if (!g_interrupted) {
         SeeFilesAsTheCallerDoes();
-        running = CreateProcessW(g_programPath, commandLine, NULL, NULL, TRUE,
+        running = CreateProcessW(g_program, commandLine, NULL, NULL, TRUE,
                                  CREATE_NEW_CONSOLE | CREATE_SUSPENDED, NULL, NULL, &startup,
                                  &g_twin);
         SeeFilesAsRedirected();
@@ -295,7 +295,8 @@ int main()
     InitializeCriticalSection(&g_twinLock);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     OpenOutput();
-    if (!FindProgram(g_programPath, PROGRAM_PATH_SIZE))
+    g_program = FindProgram();
+    if (g_program == NULL)
         Report(GetLastError() == ERROR_INVALID_NAME ? L"CreateProcess" : L"GetModuleFileName");
     else if (CreatePipes() && StartTwin())
         Relay();
