@@ -149,6 +149,7 @@ static BOOL StartTwin(void)
     // starts is in the job too.
     EnterCriticalSection(&g_twinLock);
     if (!g_interrupted) {
+        // The program's file as our caller sees it, in System32 too.
         SeeFilesAsTheCallerDoes();
         running = CreateProcessW(g_program, commandLine, NULL, NULL, TRUE,
                                  CREATE_NEW_CONSOLE | CREATE_SUSPENDED, NULL, NULL, &startup,
