@@ -1,23 +1,31 @@
-// A console of its own for the interruption tests: the test program, started
-// from Linux, has none and cannot make one. Starts pl3.com in this console,
-// waits until the twin says "ready", sends the console control event to the
-// console and writes down what became of pl3.com.
+// A console of its own for the interruption and console tests: the test
+// program, started from Linux, has none and cannot make one. Starts pl3.com
+// in this console, waits until the twin says "ready", sends the console
+// control event to the console and writes down what became of pl3.com.
 //
 // Usage: ctrl-helper <report file> c|break|close|c-unread <program> <arguments...>
 //        ctrl-helper listen <marker file>
+//        ctrl-helper screen <report file> <code page> <bytes file> <program> <arguments...>
 // c-unread sends Ctrl+C while nothing of pl3.com's output is read: once its
 // first bytes have come, and a second more for the pipe to fill; the output
 // is read only after pl3.com's end.
 // The second form is a probe started in place of pl3.com: it creates the
 // marker when any console control event reaches it, to tell what this
 // system delivers at all.
-// Report: "generate=<0 or the error of GenerateConsoleCtrlEvent>",
-//         "exit=<pl3.com's status in hex, or running>", "after=<ms from the
-//         event to pl3.com's end>", "retried=<1 when pl3.com was started a
-//         second time, else 0>", then "output=" and everything pl3.com wrote.
+// Report of the first form: "generate=<0 or the error of
+//         GenerateConsoleCtrlEvent>", "exit=<pl3.com's status in hex, or
+//         running>", "after=<ms from the event to pl3.com's end>",
+//         "retried=<1 when pl3.com was started a second time, else 0>", then
+//         "output=" and everything pl3.com wrote.
 // pl3.com is started a second time only when its own start of the twin was
 // refused ("CreateProcess: " and status 0x54F, seen under load under Wine)
 // before the twin wrote anything.
+// The third form shows what reaches a console: it sets the console's output
+// code page, runs the program with the console as its standard output and
+// reads back what the console shows; then it clears the console, writes the
+// file's bytes to it in one write and reads that back. Report: "exit=<the
+// program's status in hex, or running>", "relayed=<the first screen>",
+// "written=<the second>", each screen in UTF-8 up to its last non-blank cell.
 
 #include <windows.h>
 #include <shellapi.h>
@@ -120,12 +128,107 @@ bool WasRefusedItsStart(const PROCESS_INFORMATION &pl3, HANDLE readEnd, std::str
            output->find("\r\n") == output->size() - 2;
 }
 
+// What the console shows, from its top left to its last non-blank cell.
+std::string ReadScreen(HANDLE console)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(console, &info))
+        return "(no screen)";
+    std::wstring cells(static_cast<size_t>(info.dwSize.X) * info.dwSize.Y, L' ');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterW(console, cells.data(), static_cast<DWORD>(cells.size()),
+                                COORD{0, 0}, &read);
+    cells.resize(read);
+    cells.resize(cells.find_last_not_of(L' ') + 1);
+    int size = WideCharToMultiByte(CP_UTF8, 0, cells.data(), static_cast<int>(cells.size()),
+                                   nullptr, 0, nullptr, nullptr);
+    std::string text(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, cells.data(), static_cast<int>(cells.size()), text.data(),
+                        size, nullptr, nullptr);
+    return text;
+}
+
+void ClearScreen(HANDLE console)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    DWORD written = 0;
+    if (GetConsoleScreenBufferInfo(console, &info))
+        FillConsoleOutputCharacterW(console, L' ', info.dwSize.X * info.dwSize.Y, COORD{0, 0},
+                                    &written);
+    SetConsoleCursorPosition(console, COORD{0, 0});
+}
+
+int ShowOnScreen(const wchar_t *report, UINT codePage, const wchar_t *bytesFile,
+                 std::wstring line)
+{
+    if (GetConsoleWindow() == nullptr && !AllocConsole())
+        return 3;
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
+                                 0, nullptr);
+    HANDLE file = CreateFileW(bytesFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (console == INVALID_HANDLE_VALUE || file == INVALID_HANDLE_VALUE ||
+        !SetConsoleOutputCP(codePage))
+        return 4;
+    std::string bytes(1 << 16, '\0');
+    DWORD got = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+    bytes.resize(got);
+    CloseHandle(file);
+    // Room for it all on one screen: nothing scrolls away.
+    SetConsoleScreenBufferSize(console, COORD{100, 200});
+
+    ClearScreen(console);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = console;
+    startup.hStdError = console;
+    PROCESS_INFORMATION program = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &program))
+        return 5;
+    char status[32] = "running";
+    if (WaitForSingleObject(program.hProcess, 20000) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        GetExitCodeProcess(program.hProcess, &code);
+        std::snprintf(status, sizeof status, "0x%08lX", static_cast<unsigned long>(code));
+    } else {
+        TerminateProcess(program.hProcess, 1);
+    }
+    CloseHandle(program.hThread);
+    CloseHandle(program.hProcess);
+    std::string relayed = ReadScreen(console);
+
+    ClearScreen(console);
+    DWORD written = 0;
+    WriteFile(console, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    std::string text = std::string("exit=") + status + "\r\nrelayed=" + relayed +
+                       "\r\nwritten=" + ReadScreen(console);
+    CloseHandle(console);
+    HANDLE out = CreateFileW(report, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    bool saved = out != INVALID_HANDLE_VALUE &&
+                 WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    if (out != INVALID_HANDLE_VALUE)
+        CloseHandle(out);
+    return saved ? 0 : 6;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t **argv)
 {
     if (argc == 3 && std::wstring(argv[1]) == L"listen")
         return Listen(argv[2]);
+    if (argc >= 6 && std::wstring(argv[1]) == L"screen") {
+        std::wstring line = L"\"" + std::wstring(argv[5]) + L"\"";
+        for (int i = 6; i < argc; ++i)
+            line += std::wstring(L" ") + argv[i];
+        return ShowOnScreen(argv[2], static_cast<UINT>(_wtoi(argv[3])), argv[4], line);
+    }
     if (argc < 4)
         return 2;
     if (GetConsoleWindow() == nullptr && !AllocConsole())

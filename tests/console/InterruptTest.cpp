@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <iostream>
 #include <string>
 
@@ -36,13 +37,11 @@ protected:
         return L"\"" + Launcher() + L"\" pid spawn:sleep:20000 line:ready sleep:20000";
     }
 
-    // Runs program in the helper's console, interrupts it with event ("c",
-    // "break" or "close") and reads what the helper saw.
-    bool Send(const wchar_t *event, const std::wstring &program, Outcome *outcome)
+    // Runs ctrl-helper.exe with arguments in a console of its own; false,
+    // the test failed, where it did not end well.
+    bool RunHelper(const std::wstring &arguments)
     {
-        std::wstring report = dir.Join(L"report.txt");
-        std::wstring line = L"\"" + dir.Join(L"ctrl-helper.exe") + L"\" \"" + report + L"\" " +
-                            event + L" " + program;
+        std::wstring line = L"\"" + dir.Join(L"ctrl-helper.exe") + L"\" " + arguments;
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION helper = {};
@@ -62,6 +61,16 @@ protected:
             ADD_FAILURE() << "helper failed: ended " << ended << ", status " << code;
             return false;
         }
+        return true;
+    }
+
+    // Runs program in the helper's console, interrupts it with event ("c",
+    // "break" or "close") and reads what the helper saw.
+    bool Send(const wchar_t *event, const std::wstring &program, Outcome *outcome)
+    {
+        std::wstring report = dir.Join(L"report.txt");
+        if (!RunHelper(L"\"" + report + L"\" " + event + L" " + program))
+            return false;
 
         std::string text = tb::ReadFileBytes(report);
         size_t exitAt = text.find("\r\nexit=");
@@ -158,6 +167,60 @@ TEST_F(Interrupt, ClosingTheConsoleEndsTheHiddenTwinWithItsChildAndTheLauncher)
     Outcome outcome;
     ASSERT_TRUE(Send(L"close", Pl3(), &outcome));
     ExpectInterrupted(outcome);
+}
+
+// A console decodes each write alone, in its output code page: a character
+// whose bytes fall in two of the launcher's chunks must still show whole, as
+// one write of all the bytes shows it. The helper's console is the one the
+// launcher writes to here.
+class Pl3OnAConsole : public Interrupt {};
+
+TEST_F(Pl3OnAConsole, ShowsCharactersCutByAChunkEndAsOneWriteShowsThem)
+{
+    // "A" then "é" in UTF-8; "AB" then "日本" in code page 932: the 1023-byte
+    // chunks end inside a character. After only "A", the first chunk ends
+    // just after a "日", whose second byte can also be a first one.
+    std::string utf8 = "A";
+    std::string kanji;
+    std::string shiftJis;
+    for (int i = 0; i < 1500; ++i)
+        utf8 += "\xC3\xA9";
+    for (int i = 0; i < 400; ++i) {
+        kanji += "\xE6\x97\xA5\xE6\x9C\xAC";
+        shiftJis += "\x93\xFA\x96\x7B";
+    }
+    struct Case {
+        UINT codePage;
+        std::string bytes;
+        std::string shown;  // the text in UTF-8
+    };
+    for (const Case &page : {Case{65001, utf8, utf8}, Case{932, "AB" + shiftJis, "AB" + kanji},
+                             Case{932, "A" + shiftJis, "A" + kanji}}) {
+        SCOPED_TRACE("code page " + std::to_string(page.codePage) + ", " +
+                     std::to_string(page.bytes.size()) + " bytes");
+        std::wstring bytes = dir.Join(L"bytes.bin");
+        std::wstring report = dir.Join(L"screen.txt");
+        ASSERT_TRUE(tb::WriteFileBytes(bytes, page.bytes));
+        ASSERT_TRUE(RunHelper(L"screen \"" + report + L"\" " + std::to_wstring(page.codePage) +
+                              L" \"" + bytes + L"\" \"" + Launcher() + L"\" file:" + bytes));
+        std::string text = tb::ReadFileBytes(report);
+        size_t relayedAt = text.find("\r\nrelayed=");
+        size_t writtenAt = text.find("\r\nwritten=");
+        ASSERT_TRUE(text.compare(0, 5, "exit=") == 0 && relayedAt != std::string::npos &&
+                    writtenAt != std::string::npos)
+            << "unreadable report: " << text.substr(0, 200);
+        EXPECT_EQ("0x00000000", text.substr(5, relayedAt - 5));
+        std::string relayed = text.substr(relayedAt + 10, writtenAt - relayedAt - 10);
+        std::string written = text.substr(writtenAt + 10);
+        // One write shows the text itself, or the comparison would prove
+        // nothing.
+        EXPECT_TRUE(written == page.shown) << "one write shows: " << written.substr(0, 200);
+        size_t differs = std::mismatch(written.begin(), written.end(), relayed.begin(),
+                                       relayed.end()).first - written.begin();
+        EXPECT_TRUE(relayed == written)
+            << relayed.size() << " bytes relayed, " << written.size() << " written; from byte "
+            << differs << " the console shows " << relayed.substr(differs, 40);
+    }
 }
 
 }  // namespace

@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "Pl3Folder.h"
 #include "TestSupport.h"
@@ -312,7 +315,11 @@ TEST_F(Pl3, PassesItsCommandLineWithOnlyTheProgramRenamed)
 TEST_F(Pl3, WhatTheTwinLeavesRunningGoesOnButHoldsNeitherTheLauncherNorItsCaller)
 {
     // The grandchild writes long after the twin's end and lives on after that.
-    Live pl3(L"\"" + Launcher() + L"\" spawn:sleep:4000,line:late,sleep:4000 line:early exit:5",
+    // A second one starts a process out of the job once the twin has ended,
+    // as it could before.
+    Live pl3(L"\"" + Launcher() +
+                 L"\" spawn:sleep:8000,line:late,sleep:4000 spawn:sleep:2500,breakaway:sleep:8000"
+                 L" line:early exit:5",
              nullptr);
     ASSERT_TRUE(pl3.started());
     DWORD begin = GetTickCount();
@@ -324,6 +331,21 @@ TEST_F(Pl3, WhatTheTwinLeavesRunningGoesOnButHoldsNeitherTheLauncherNorItsCaller
     EXPECT_LT(endOfOutput, 3000u) << "end of output came after " << endOfOutput << " ms";
     EXPECT_NE(std::string::npos, pl3.seen.find("early\r\n")) << pl3.seen;
     EXPECT_EQ(std::string::npos, pl3.seen.find("late")) << pl3.seen;
+    size_t second = pl3.seen.find("grandchild:", pl3.seen.find("grandchild:") + 1);
+    ASSERT_NE(std::string::npos, second) << pl3.seen;
+    DWORD leaver = NumberAfter(pl3.seen.substr(second), "grandchild");
+    {
+        // It ends right after that start, its report having no pipe to go
+        // to; a process that left the job lives on.
+        Watched started(leaver);
+        ASSERT_TRUE(started.opened());
+        ASSERT_TRUE(started.Ended(15000));
+        std::vector<DWORD> left = tb::ProcessesUnder(dir.path());
+        DWORD first = NumberAfter(pl3.seen, "grandchild");
+        EXPECT_TRUE(std::any_of(left.begin(), left.end(),
+                                [&](DWORD id) { return id != first && id != leaver; }))
+            << "the twin's child could not start a process out of the job after the twin's end";
+    }
     DWORD grandchild = NumberAfter(pl3.seen, "grandchild");
     ASSERT_NE(0u, grandchild) << pl3.seen;
     Sleep(500);
@@ -405,6 +427,214 @@ TEST_F(Pl3, StartsNothingWhereItsNameNamesNoOtherProgram)
     EXPECT_EQ(1u, processes) << "pl3.com started its own file";
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), linked.exitCode);
     EXPECT_EQ(refusal, linked.output);
+}
+
+// Installers put tools and their launchers in the system folder. There a
+// 32-bit launcher on a 64-bit system has its file accesses sent to the
+// 32-bit system folder, where the program is not; the program is still the
+// one that its name names to the 64-bit caller.
+TEST_F(Pl3, TheX86LauncherInTheSystemFolderStartsTheProgramBesideIt)
+{
+    if (sizeof(void *) == 4)
+        GTEST_SKIP() << "a 32-bit system redirects nothing: the case needs the 64-bit build";
+    std::wstring x86 = tb::BinDir() + L"\\..\\..\\win32\\bin\\pl3.com";
+    if (!tb::FileExists(x86))
+        GTEST_SKIP() << "no x86 pl3.com: the win32 preset is not built";
+    // Outside the system folder first: where the x86 launcher does not run,
+    // the machine runs no 32-bit programs.
+    ASSERT_TRUE(CopyFileW(x86.c_str(), Launcher().c_str(), FALSE));
+    tb::RunOptions options;
+    options.timeoutMs = 10000;
+    tb::ProcessResult beside = RunLauncher(L"\"" + Launcher() + L"\" exit:7", options);
+    if (!beside.started)
+        GTEST_SKIP() << "this machine runs no 32-bit programs (no 32-bit Wine): start error "
+                     << beside.startError;
+    ASSERT_EQ(7u, beside.exitCode) << beside.output;
+
+    // Names of our own, removed however the case ends: the folder is left as
+    // it was found.
+    wchar_t system[MAX_PATH];
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH);
+    std::wstring base = std::wstring(system) + L"\\pl3-test-" + std::to_wstring(GetCurrentProcessId());
+    struct Placed {
+        std::vector<std::wstring> files;
+        ~Placed()
+        {
+            for (const std::wstring &file : files) {
+                if (!tb::WaitUntil([&] { return DeleteFileW(file.c_str()) || !tb::FileExists(file); },
+                                   5000))
+                    ADD_FAILURE() << "left " << tb::Narrow(file) << " behind";
+            }
+        }
+    } placed;
+    for (const wchar_t *extension : {L".com", L".exe"}) {
+        ASSERT_FALSE(tb::FileExists(base + extension)) << tb::Narrow(base + extension);
+        placed.files.push_back(base + extension);
+    }
+    ASSERT_TRUE(CopyFileW(x86.c_str(), (base + L".com").c_str(), TRUE));
+    ASSERT_TRUE(tb::CopyBinary(L"twin.exe", base + L".exe"));
+    tb::ProcessResult installed = RunLauncher(L"\"" + base + L".com\" exit:7", options);
+    EXPECT_EQ(7u, installed.exitCode) << installed.output;
+    EXPECT_EQ("", installed.output);
+
+    // The launcher knows its own file there too.
+    ASSERT_TRUE(DeleteFileW((base + L".exe").c_str()));
+    ASSERT_TRUE(CreateHardLinkW((base + L".exe").c_str(), (base + L".com").c_str(), nullptr));
+    DWORD processes = 0;
+    tb::ProcessResult itself = RunLauncher(L"\"" + base + L".com\" exit:7", options, &processes);
+    EXPECT_EQ(1u, processes) << "pl3.com started its own file";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), itself.exitCode) << itself.output;
+}
+
+// A symbolic link to a file. Wine's CreateSymbolicLinkW reports success and
+// makes nothing, but a link made on the Linux side is one to Windows
+// programs: there Linux's ln makes it. False where neither can.
+bool MakeFileLink(const std::wstring &link, const std::wstring &target)
+{
+    if (CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                            SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+        tb::FileExists(link))
+        return true;
+    typedef char *(CDECL * UnixFileName)(const wchar_t *);
+    UnixFileName unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixFileName == nullptr)
+        return false;
+    std::wstring folder = link.substr(0, link.find_last_of(L'\\'));
+    char *from = unixFileName(target.c_str());
+    char *into = unixFileName(folder.c_str());
+    std::wstring line;
+    if (from != nullptr && into != nullptr)
+        line = L"ln -s \"" + tb::Widen(from) + L"\" \"" + tb::Widen(into) + L"/" +
+               link.substr(folder.size() + 1) + L"\"";
+    HeapFree(GetProcessHeap(), 0, from);
+    HeapFree(GetProcessHeap(), 0, into);
+    // Wine runs a Linux program without a process to wait for: wait for the
+    // link instead.
+    STARTUPINFOW startup = {sizeof startup};
+    PROCESS_INFORMATION ln = {};
+    if (line.empty() || !CreateProcessW(L"Z:\\bin\\ln", &line[0], nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &ln))
+        return false;
+    CloseHandle(ln.hThread);
+    CloseHandle(ln.hProcess);
+    return tb::WaitUntil([&] { return tb::FileExists(link); }, 10000);
+}
+
+// Package managers put links to their tools in one folder on the PATH; the
+// program is installed beside the file the link leads to, and must not be
+// the launcher's own file there either.
+TEST_F(Pl3, ReachedThroughALinkItStartsTheProgramBesideTheLinksTarget)
+{
+    std::wstring links = dir.Join(L"links");
+    ASSERT_TRUE(CreateDirectoryW(links.c_str(), nullptr));
+    if (!MakeFileLink(links + L"\\pl3.com", Launcher()))
+        GTEST_SKIP() << "this system makes no symbolic link to a file here";
+    tb::RunOptions options;
+    options.timeoutMs = 10000;
+    DWORD processes = 0;
+    // The line still names the link's folder: only the program is found
+    // elsewhere.
+    std::wstring line = L"\"" + links + L"\\pl3.com\" cmdline exit:7";
+    tb::ProcessResult linked = RunLauncher(line, options);
+    EXPECT_EQ(7u, linked.exitCode) << linked.output;
+    EXPECT_EQ("\"" + tb::Narrow(links) + "\\pl3.exe\" cmdline exit:7\r\n", linked.output);
+
+    ASSERT_TRUE(DeleteFileW(dir.Join(L"pl3.exe").c_str()));
+    ASSERT_TRUE(CreateHardLinkW(dir.Join(L"pl3.exe").c_str(), Launcher().c_str(), nullptr));
+    tb::ProcessResult itself = RunLauncher(line, options, &processes);
+    EXPECT_EQ(1u, processes) << "pl3.com started its own file beside the link's target";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), itself.exitCode) << itself.output;
+}
+
+// Starts a program through ntdll's own process start, with no standard
+// handles, and returns its exit status; ~0 where it did not start or end.
+DWORD RunThroughNtdll(const std::wstring &path, const std::wstring &commandLine)
+{
+    struct UserProcessInformation {
+        ULONG size;
+        HANDLE process;
+        HANDLE thread;
+        HANDLE ids[2];
+        BYTE image[128];  // the image's details, larger than they are
+    };
+    typedef NTSTATUS(NTAPI * CreateParameters)(void **, UNICODE_STRING *, UNICODE_STRING *,
+                                                UNICODE_STRING *, UNICODE_STRING *, void *,
+                                                UNICODE_STRING *, UNICODE_STRING *,
+                                                UNICODE_STRING *, UNICODE_STRING *);
+    typedef NTSTATUS(NTAPI * DestroyParameters)(void *);
+    typedef NTSTATUS(NTAPI * CreateUserProcess)(UNICODE_STRING *, ULONG, void *, void *, void *,
+                                                 HANDLE, BOOLEAN, HANDLE, HANDLE,
+                                                 UserProcessInformation *);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto createParameters = reinterpret_cast<CreateParameters>(
+        reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlCreateProcessParameters")));
+    auto destroyParameters = reinterpret_cast<DestroyParameters>(
+        reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlDestroyProcessParameters")));
+    auto createUserProcess = reinterpret_cast<CreateUserProcess>(
+        reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlCreateUserProcess")));
+    if (createParameters == nullptr || destroyParameters == nullptr || createUserProcess == nullptr)
+        return ~0u;
+    std::wstring ntPath = L"\\??\\" + path;
+    std::wstring line = commandLine;
+    auto counted = [](std::wstring &text) {
+        UNICODE_STRING string;
+        string.Buffer = &text[0];
+        string.Length = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+        string.MaximumLength = string.Length;
+        return string;
+    };
+    UNICODE_STRING image = counted(ntPath);
+    UNICODE_STRING imageForParameters = counted(ntPath);
+    UNICODE_STRING command = counted(line);
+    void *parameters = nullptr;
+    if (createParameters(&parameters, &imageForParameters, nullptr, nullptr, &command, nullptr,
+                         nullptr, nullptr, nullptr, nullptr) != 0)
+        return ~0u;
+    UserProcessInformation started = {};
+    started.size = sizeof started;
+    NTSTATUS status = createUserProcess(&image, 0x40 /* OBJ_CASE_INSENSITIVE */, parameters,
+                                        nullptr, nullptr, nullptr, FALSE, nullptr, nullptr,
+                                        &started);
+    destroyParameters(parameters);
+    if (status != 0)
+        return ~0u;
+    // Its first thread waits to be let go.
+    ResumeThread(started.thread);
+    DWORD exitCode = ~0u;
+    if (WaitForSingleObject(started.process, 10000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(started.process, &exitCode);
+    else
+        TerminateProcess(started.process, 1);
+    CloseHandle(started.thread);
+    CloseHandle(started.process);
+    return exitCode;
+}
+
+// Started by its 8.3 name, the launcher must look for the program by its
+// long name, not by its short name with ".exe": the two files' short names
+// differ in more than that. Windows keeps a program's short name however a
+// caller starts it by that name. Wine hands one started through
+// CreateProcessW its long name, and keeps the short one only for a start from
+// the Unix shell or through ntdll's RtlCreateUserProcess: this case uses the
+// latter.
+TEST_F(Pl3, StartedByItsShortNameItStartsTheProgramOfItsLongName)
+{
+    std::wstring launcher = dir.Join(L"pelorin-tool.com");
+    std::wstring program = dir.Join(L"pelorin-tool.exe");
+    ASSERT_TRUE(tb::CopyBinary(L"pl3.com", launcher));
+    ASSERT_TRUE(tb::CopyBinary(L"twin.exe", program));
+    wchar_t shortName[MAX_PATH];
+    DWORD length = GetShortPathNameW(launcher.c_str(), shortName, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH);
+    std::wstring shortLauncher(shortName, length);
+    if (shortLauncher == launcher)
+        GTEST_SKIP() << "this file system gives no short names";
+    std::wstring wrong = shortLauncher.substr(0, length - 3) + L"EXE";
+    ASSERT_FALSE(tb::FileExists(wrong)) << "the short names differ only in their extension here: "
+                                        << tb::Narrow(wrong);
+    EXPECT_EQ(7u, RunThroughNtdll(shortLauncher, L"\"" + shortLauncher + L"\" exit:7"));
 }
 
 // A caller that starts pl3.com through its C runtime hands over its table of

@@ -58,4 +58,14 @@ if [ "$dlls" != "kernel32.dll msvcrt.dll " ]; then
     echo "imports other than kernel32.dll and msvcrt.dll: $dlls"
     failed=1
 fi
+# What Windows 2000's kernel lacks is looked up when needed, never imported:
+# one missing import and the system refuses to load the program at all.
+imports=$(printf '%s\n' "$headers" | sed -n '/^[[:space:]]*DLL Name:/,/^$/p')
+for name in GetFinalPathNameByHandleW Wow64DisableWow64FsRedirection \
+            Wow64RevertWow64FsRedirection; do
+    if printf '%s\n' "$imports" | grep -qw "$name"; then
+        echo "imports $name, which Windows 2000 lacks: look it up instead"
+        failed=1
+    fi
+done
 exit $failed
