@@ -41,6 +41,28 @@ std::vector<Stats> InRounds(const std::vector<Via>& vias, int rounds, RunOnce on
     return st;
 }
 
+bool ThroughputOnce(Via via, Stats* st, double* mbPerSecond)
+{
+    wchar_t args[64];
+    std::swprintf(args, 64, L"flood %llu %lu", kFloodBytes, kFloodWrite);
+    std::unique_ptr<Session> s(new Session);
+    Begin(*s, via, args, false);
+    Finish(*s, 120000);
+    unsigned long long mayLose = via == kDescribed ? kDescribedMayLose : 0;
+    bool complete = s->capture.bytes <= kFloodBytes && s->capture.bytes + mayLose >= kFloodBytes;
+    if (!s->ok || !complete || s->capture.last <= s->capture.first) {
+        if (s->ok)
+            std::printf("  %s delivered %llu of %llu bytes\n", kViaNames[via], s->capture.bytes,
+                        kFloodBytes);
+        return false;
+    }
+    // From the first read to the last, so start-up does not count.
+    double mb = (s->capture.bytes - s->capture.firstBytes) / 1e6;
+    *mbPerSecond = mb / (Ms(s->capture.last - s->capture.first) / 1000.0);
+    st->values.push_back(*mbPerSecond);
+    return true;
+}
+
 bool LatencyOnce(Via via, Stats* st, double* p99)
 {
     wchar_t args[64];
@@ -156,32 +178,9 @@ bool MeasureCpu(const std::wstring& image, LONGLONG start, CpuUse* use)
 
 } // namespace
 
-Stats Throughput(Via via, int runs)
+std::vector<Stats> Throughput(const std::vector<Via>& vias, int rounds)
 {
-    Stats st;
-    wchar_t args[64];
-    std::swprintf(args, 64, L"flood %llu %lu", kFloodBytes, kFloodWrite);
-    for (int i = 0; i < runs; ++i) {
-        std::unique_ptr<Session> s(new Session);
-        ++st.runs;
-        Begin(*s, via, args, false);
-        Finish(*s, 120000);
-        unsigned long long mayLose = via == kDescribed ? kDescribedMayLose : 0;
-        bool complete = s->capture.bytes <= kFloodBytes && s->capture.bytes + mayLose >= kFloodBytes;
-        if (!s->ok || !complete || s->capture.last <= s->capture.first) {
-            if (s->ok)
-                std::printf("  %s delivered %llu of %llu bytes\n", kViaNames[via],
-                            s->capture.bytes, kFloodBytes);
-            ++st.failed;
-            st.perRound.push_back(kFailed);
-            continue;
-        }
-        // From the first read to the last, so start-up does not count.
-        double mb = (s->capture.bytes - s->capture.firstBytes) / 1e6;
-        st.values.push_back(mb / (Ms(s->capture.last - s->capture.first) / 1000.0));
-        st.perRound.push_back(st.values.back());
-    }
-    return st;
+    return InRounds(vias, rounds, ThroughputOnce);
 }
 
 IdleStats Idle(const wchar_t* args, Via via, int runs)

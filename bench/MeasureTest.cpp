@@ -86,7 +86,15 @@ TEST(BenchProcReading, FindsEachProcessAndTellsSpinningFromSleeping)
     ASSERT_NE(0u, sleepPid);
     EXPECT_NE(spinPid, sleepPid);
 
-    Sleep(300);  // past start-up
+    // Past start-up: the sleeper's run time has held still for 50 ms (at
+    // most 2 s).
+    unsigned long long last = ~0ull;
+    tb::WaitUntil([&] {
+        CpuWindow now = {};
+        bool still = ReadBoth(sleepPid, &now) && now.ns == last;
+        last = now.ns;
+        return still;
+    }, 2000, 50);
     CpuWindow spin0, spin1, sleep0, sleep1;
     ASSERT_TRUE(ReadBoth(spinPid, &spin0));
     ASSERT_TRUE(ReadBoth(sleepPid, &sleep0));

@@ -42,8 +42,8 @@ endfunction()
 # What the desktop builds can tell about a device library's CE build, with no
 # CE compiler at hand:
 #  - <name>_ce_syntax compiles every source of the library as the CE build
-#    sees it (each way a CE compiler may announce itself, C++98, the strict
-#    flags), syntax only, with the desktop compiler and headers plus the few
+#    sees it (C++98, the strict flags; once, since every way a CE compiler
+#    may announce itself gives the one macro the code asks), syntax only, with the desktop compiler and headers plus the few
 #    CE declarations in tests/support/CeDeclarations.h. It proves the CE
 #    branches well-formed C++98, not that CE headers accept them or that CE
 #    links them.

@@ -73,8 +73,9 @@ protected:
     }
 
     // CPU ms used by the process of program (a file in the test folder) over
-    // windowMs, starting once it has run for a moment.
-    long CpuOver(const char *program, DWORD windowMs, DWORD *elapsed)
+    // windowMs; with settle, starting once its start-up is over: its reading
+    // has held still for 50 ms (at most 2 s).
+    long CpuOver(const char *program, DWORD windowMs, DWORD *elapsed, bool settle = true)
     {
         DWORD pid = 0;
         tb::WaitUntil([&] { return (pid = LinuxProcessOf(folderTail + program)) != 0; }, 5000);
@@ -82,7 +83,14 @@ protected:
             ADD_FAILURE() << "no Linux process found for " << program;
             return -1;
         }
-        Sleep(300);
+        long last = -1;
+        if (settle)
+            tb::WaitUntil([&] {
+                long now = CpuMs(pid);
+                bool still = now == last;
+                last = now;
+                return still;
+            }, 2000, 50);
         DWORD begin = GetTickCount();
         long before = CpuMs(pid);
         Sleep(windowMs);
@@ -100,7 +108,7 @@ TEST_F(LauncherCpu, StaysIdleWhileTheTwinIsSilent)
     tb::Process spinning = tb::StartProcess(L"\"" + Launcher() + L"\" spin:2500");
     ASSERT_TRUE(spinning.started());
     DWORD elapsed = 0;
-    long busy = CpuOver("pl3.exe", 1500, &elapsed);
+    long busy = CpuOver("pl3.exe", 1500, &elapsed, false);
     ASSERT_TRUE(spinning.Wait(10000));
     ASSERT_GE(busy, 0);
     EXPECT_GT(busy, static_cast<long>(elapsed) / 4)

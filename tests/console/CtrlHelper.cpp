@@ -6,9 +6,8 @@
 // Usage: ctrl-helper <report file> c|break|close|c-unread <program> <arguments...>
 //        ctrl-helper listen <marker file>
 //        ctrl-helper screen <report file> <code page> <bytes file> <program> <arguments...>
-// c-unread sends Ctrl+C while nothing of pl3.com's output is read: once its
-// first bytes have come, and a second more for the pipe to fill; the output
-// is read only after pl3.com's end.
+// c-unread sends Ctrl+C while nothing of pl3.com's output is read: once the
+// pipe is full; the output is read only after pl3.com's end.
 // The second form is a probe started in place of pl3.com: it creates the
 // marker when any console control event reaches it, to tell what this
 // system delivers at all.
@@ -101,11 +100,13 @@ bool Start(std::wstring line, PROCESS_INFORMATION *pl3, HANDLE *readEnd, std::st
 
     DWORD begin = GetTickCount();
     if (!reading) {
+        // Full when it holds what its buffer takes: pl3.com is stuck writing.
+        DWORD size = 0;
+        GetNamedPipeInfo(*readEnd, nullptr, nullptr, &size, nullptr);
         DWORD available = 0;
-        while (available == 0 && GetTickCount() - begin < 10000 &&
+        while ((available == 0 || available < size) && GetTickCount() - begin < 10000 &&
                WaitForSingleObject(pl3->hProcess, 10) == WAIT_TIMEOUT)
             PeekNamedPipe(*readEnd, nullptr, 0, nullptr, &available, nullptr);
-        Sleep(1000);
         return true;
     }
     while (output->find("ready") == std::string::npos && GetTickCount() - begin < 10000 &&

@@ -119,9 +119,10 @@ TEST_F(LifecycleTest, RestartAfterShutdownStartsClientWithRestartSwitchEachTime)
 TEST_F(LifecycleTest, RestartForcedByOneByteInputEvenWithoutFlag)
 {
     std::wstring folder = MakeInstallation(root_, true);
-    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
 
     EXPECT_EQ(S_OK, CallRemote(library_.restartClient, {1}).result);
+    // No flag before the call, and it leaves none.
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
     EXPECT_EQ(1u, tb::ProcessesUnder(folder).size());
     ASSERT_TRUE(WaitForStarts(1));
     EXPECT_EQ((std::vector<std::string>{"start:/RESTART"}), Starts());
