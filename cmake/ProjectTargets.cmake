@@ -110,6 +110,11 @@ function(gate_on_i386 name)
   set_property(DIRECTORY PROPERTY TEST_INCLUDE_FILES ${includes})
 endfunction()
 
+# The exports each device library must have, by ordinal, in every build.
+set(SEMBRIN_EXPORTS 1:HookKeys 2:DllMain 3:RestartClient 4:ShutdownClient)
+set(DORVALE_EXPORTS 1:Install_Exit 2:Install_Init 3:Uninstall_Exit 4:Uninstall_Init)
+set(PROJECT_EXPORT_CHECK ${PROJECT_SOURCE_DIR}/tests/support/check-exports.sh)
+
 # A check run on the build machine itself (no Wine), for example an objdump
 # look at a built binary. The command sees OBJDUMP, BIN and the project's
 # VERSION in its environment.
