@@ -32,6 +32,8 @@
 #include <cstdio>
 #include <string>
 
+#include "TestSupport.h"
+
 namespace {
 
 BOOL WINAPI Survive(DWORD)
@@ -63,39 +65,12 @@ int Listen(const wchar_t *marker)
     return 0;
 }
 
-std::string ReadSome(HANDLE pipe)
-{
-    std::string bytes;
-    DWORD available = 0;
-    if (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-        bytes.resize(available);
-        DWORD got = 0;
-        ReadFile(pipe, bytes.data(), available, &got, nullptr);
-        bytes.resize(got);
-    }
-    return bytes;
-}
-
 // Starts the program in our console with its output on a pipe of ours and
 // waits until it says "ready", or ends, or 10 s have passed.
 bool Start(std::wstring line, PROCESS_INFORMATION *pl3, HANDLE *readEnd, std::string *output,
            bool reading)
 {
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(readEnd, &writeEnd, &inheritable, 0))
-        return false;
-    SetHandleInformation(*readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &startup, pl3) != FALSE;
-    CloseHandle(writeEnd);
-    if (!started)
+    if (!tb::StartPiped(line, tb::RunOptions(), GetStdHandle(STD_INPUT_HANDLE), pl3, readEnd))
         return false;
 
     DWORD begin = GetTickCount();
@@ -111,10 +86,10 @@ bool Start(std::wstring line, PROCESS_INFORMATION *pl3, HANDLE *readEnd, std::st
     }
     while (output->find("ready") == std::string::npos && GetTickCount() - begin < 10000 &&
            WaitForSingleObject(pl3->hProcess, 0) == WAIT_TIMEOUT) {
-        *output += ReadSome(*readEnd);
+        tb::ReadWaiting(*readEnd, output);
         Sleep(10);
     }
-    *output += ReadSome(*readEnd);
+    tb::ReadWaiting(*readEnd, output);
     return true;
 }
 
@@ -124,7 +99,7 @@ bool WasRefusedItsStart(const PROCESS_INFORMATION &pl3, HANDLE readEnd, std::str
     if (WaitForSingleObject(pl3.hProcess, 0) != WAIT_OBJECT_0 ||
         !GetExitCodeProcess(pl3.hProcess, &code) || code != ERROR_INTERNAL_ERROR)
         return false;
-    *output += ReadSome(readEnd);
+    tb::ReadWaiting(readEnd, output);
     return output->compare(0, 15, "CreateProcess: ") == 0 &&
            output->find("\r\n") == output->size() - 2;
 }
@@ -275,11 +250,11 @@ int wmain(int argc, wchar_t **argv)
     DWORD begin = GetTickCount();
     while (!ended && GetTickCount() - begin < (generate == 0 ? 10000u : 500u)) {
         if (reading)
-            output += ReadSome(readEnd);
+            tb::ReadWaiting(readEnd, &output);
         ended = WaitForSingleObject(pl3.hProcess, 10) == WAIT_OBJECT_0;
     }
     DWORD after = GetTickCount() - begin;
-    output += ReadSome(readEnd);
+    tb::ReadWaiting(readEnd, &output);
     char status[32] = "running";
     if (ended) {
         DWORD code = 0;

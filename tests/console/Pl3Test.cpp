@@ -50,22 +50,6 @@ protected:
     }
 };
 
-// Adds what is waiting in a pipe to bytes, without waiting for more; false
-// when the pipe cannot be read, at end-of-file for one.
-bool ReadWaiting(HANDLE pipe, std::string *bytes)
-{
-    DWORD available = 0;
-    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
-        return false;
-    if (available > 0) {
-        std::string chunk(available, '\0');
-        DWORD got = 0;
-        if (ReadFile(pipe, &chunk[0], available, &got, nullptr))
-            bytes->append(chunk, 0, got);
-    }
-    return true;
-}
-
 // Gives a C runtime file back what it held before _dup2, and the system's
 // standard handle with it.
 void RestoreFile(int file, int saved, DWORD standard)
@@ -85,26 +69,12 @@ class Live {
 public:
     Live(const std::wstring &commandLine, HANDLE input)
     {
-        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-        HANDLE writeEnd = nullptr;
-        if (!CreatePipe(&output_, &writeEnd, &inheritable, 0))
-            return;
-        SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = input;
-        startup.hStdOutput = writeEnd;
-        startup.hStdError = writeEnd;
-        std::wstring line = commandLine;
-        CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &info_);
-        CloseHandle(writeEnd);
+        tb::StartPiped(commandLine, tb::RunOptions(), input, &info_, &output_);
     }
     ~Live()
     {
         if (info_.hProcess != nullptr) {
-            TerminateProcess(info_.hProcess, 1);
+            Terminate();
             CloseHandle(info_.hProcess);
             CloseHandle(info_.hThread);
         }
@@ -131,7 +101,7 @@ public:
     {
         DWORD begin = GetTickCount();
         for (;;) {
-            ReadWaiting(output_, &seen);
+            tb::ReadWaiting(output_, &seen);
             if (seen.find(text) != std::string::npos)
                 return true;
             if (GetTickCount() - begin > timeoutMs)
@@ -145,7 +115,7 @@ public:
     {
         DWORD begin = GetTickCount();
         for (;;) {
-            if (!ReadWaiting(output_, &seen))
+            if (!tb::ReadWaiting(output_, &seen))
                 return GetLastError() == ERROR_BROKEN_PIPE;
             if (GetTickCount() - begin > timeoutMs)
                 return false;
@@ -158,28 +128,6 @@ public:
 private:
     PROCESS_INFORMATION info_ = {};
     HANDLE output_ = nullptr;
-};
-
-// A process of the scenario, held open so that its end can be waited for.
-class Watched {
-public:
-    explicit Watched(DWORD processId) : handle_(OpenProcess(SYNCHRONIZE, FALSE, processId)) {}
-    ~Watched()
-    {
-        if (handle_ != nullptr)
-            CloseHandle(handle_);
-    }
-    Watched(const Watched &) = delete;
-    Watched &operator=(const Watched &) = delete;
-
-    bool opened() const { return handle_ != nullptr; }
-    bool Ended(DWORD timeoutMs) const
-    {
-        return WaitForSingleObject(handle_, timeoutMs) == WAIT_OBJECT_0;
-    }
-
-private:
-    HANDLE handle_;
 };
 
 TEST_F(Pl3, RelaysPayloadsByteForByte)
@@ -332,9 +280,9 @@ TEST_F(Pl3, WhatTheTwinLeavesRunningGoesOnButHoldsNeitherTheLauncherNorItsCaller
     {
         // It ends right after that start, its report having no pipe to go
         // to; a process that left the job lives on.
-        Watched started(leaver);
-        ASSERT_TRUE(started.opened());
-        ASSERT_TRUE(started.Ended(15000));
+        tb::Process leaving = tb::HoldProcess(leaver);
+        ASSERT_TRUE(leaving.started());
+        ASSERT_TRUE(leaving.Wait(15000));
         std::vector<DWORD> left = tb::ProcessesUnder(dir.path());
         DWORD first = NumberAfter(pl3.seen, "grandchild");
         EXPECT_TRUE(std::any_of(left.begin(), left.end(),
@@ -343,8 +291,8 @@ TEST_F(Pl3, WhatTheTwinLeavesRunningGoesOnButHoldsNeitherTheLauncherNorItsCaller
     }
     DWORD grandchild = NumberAfter(pl3.seen, "grandchild");
     ASSERT_NE(0u, grandchild) << pl3.seen;
-    Watched child(grandchild);
-    EXPECT_TRUE(child.opened() && !child.Ended(500)) << "the twin's child was ended with the launcher";
+    tb::Process child = tb::HoldProcess(grandchild);
+    EXPECT_TRUE(child.started() && !child.Wait(500)) << "the twin's child was ended with the launcher";
 }
 
 TEST_F(Pl3, AGrandchildThatKeepsThePipeFullCannotHoldTheLauncher)
@@ -377,14 +325,14 @@ TEST_F(Pl3, EndedFromOutsideItTakesTheTwinAndItsChildWithItButNotAChildThatLeftT
     ASSERT_TRUE(pl3.started());
     ASSERT_TRUE(pl3.ReadUntil("ready\r\n", 10000)) << "the twin could not start its child out of "
                                                       << "the job: " << pl3.seen;
-    Watched twin(NumberAfter(pl3.seen, "pid"));
-    Watched child(NumberAfter(pl3.seen, "grandchild"));
-    Watched away(NumberAfter(pl3.seen, "breakaway"));
-    ASSERT_TRUE(twin.opened() && child.opened() && away.opened()) << pl3.seen;
+    tb::Process twin = tb::HoldProcess(NumberAfter(pl3.seen, "pid"));
+    tb::Process child = tb::HoldProcess(NumberAfter(pl3.seen, "grandchild"));
+    tb::Process away = tb::HoldProcess(NumberAfter(pl3.seen, "breakaway"));
+    ASSERT_TRUE(twin.started() && child.started() && away.started()) << pl3.seen;
     pl3.Terminate();
-    EXPECT_TRUE(twin.Ended(1000)) << "the twin runs on hidden";
-    EXPECT_TRUE(child.Ended(1000)) << "the twin's child runs on hidden";
-    EXPECT_FALSE(away.Ended(500)) << "the child that left the job was ended too";
+    EXPECT_TRUE(twin.Wait(1000)) << "the twin runs on hidden";
+    EXPECT_TRUE(child.Wait(1000)) << "the twin's child runs on hidden";
+    EXPECT_FALSE(away.Wait(500)) << "the child that left the job was ended too";
     tb::KillProcessesUnder(dir.path());
 }
 
@@ -688,7 +636,7 @@ TEST_F(Pl3, TheTwinTakesItsFilesFromThePipesNotFromTheCallersRuntime)
     EXPECT_TRUE(ended) << "the twin is waiting on the caller's input";
     EXPECT_EQ(0u, status);
     std::string relayed;
-    ReadWaiting(outputRead, &relayed);
+    tb::ReadWaiting(outputRead, &relayed);
     EXPECT_EQ("flags=0x101 show=0 reserved2=0\r\ncrt-stdout\r\ncrt-stdin:0\r\n", relayed);
     CloseHandle(outputRead);
     CloseHandle(inputWrite);
@@ -737,7 +685,7 @@ TEST_F(Pl3, WhatTheTwinLeavesRunningHoldsNeitherOfTheCallersSeparateOutputs)
     EXPECT_NE(std::string::npos, output.find("done\r\n")) << output;
     EXPECT_EQ("", tb::ReadFileBytes(paths[1]));
     DWORD grandchild = NumberAfter(output, "grandchild");
-    ASSERT_TRUE(IsRunning(grandchild)) << output;
+    ASSERT_TRUE(tb::IsRunning(grandchild)) << output;
     // Only a file nobody else holds opens for sole use.
     for (const std::wstring &path : paths) {
         HANDLE sole = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -758,12 +706,12 @@ TEST_F(Pl3, TheTwinsLastOutputAllArrivesThoughThePipeHoldsSeveralChunksAtItsEnd)
     ASSERT_TRUE(pl3.started());
     ASSERT_TRUE(pl3.ReadUntil("ready\r\n", 10000)) << pl3.seen;
     DWORD twinId = NumberAfter(pl3.seen, "pid");
-    Watched twin(twinId);
-    ASSERT_TRUE(twin.opened()) << pl3.seen;
+    tb::Process twin = tb::HoldProcess(twinId);
+    ASSERT_TRUE(twin.started()) << pl3.seen;
     ASSERT_NE(static_cast<DWORD>(-1), SuspendThread(pl3.thread()));
     // 4500 bytes fit the pipe only beside a read the launcher has waiting: a
     // launcher caught before its read would keep the twin from ending.
-    bool twinEnded = twin.Ended(10000);
+    bool twinEnded = twin.Wait(10000);
     ResumeThread(pl3.thread());
     ASSERT_TRUE(twinEnded) << "the launcher was held before its read";
     ASSERT_TRUE(pl3.ReadToEnd(10000));

@@ -17,10 +17,8 @@
 
 namespace {
 
-const wchar_t kInstallKey[] = L"Software\\Apps\\Pelorin Client";
-const wchar_t kSettingsKey[] = L"Software\\Pelorin";
-const wchar_t kClientClass[] = L"PL3WNDCLASS";
-const wchar_t kClientTitle[] = L"Pelorin";
+using tb::kInstallKey;
+using tb::kSettingsKey;
 const char kPolicyDocument[] =
     "<wap-provisioningdoc><characteristic type=\"SecurityPolicy\">"
     "<parm name=\"4097\" value=\"1\"/></characteristic></wap-provisioningdoc>";
@@ -62,7 +60,7 @@ std::wstring MakeDirOfLength(const std::wstring &parent, size_t length, wchar_t 
 
 bool ClientWindowShown()
 {
-    return FindWindowW(kClientClass, kClientTitle) != nullptr;
+    return tb::FindClient() != nullptr;
 }
 
 // Milliseconds taken by call.
@@ -72,16 +70,6 @@ ULONGLONG Timed(Call call)
     ULONGLONG start = GetTickCount64();
     call();
     return GetTickCount64() - start;
-}
-
-// A process object stays reachable by its id while anyone holds a handle.
-bool ProcessObjectAlive(DWORD id)
-{
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-    if (process == nullptr)
-        return false;
-    CloseHandle(process);
-    return true;
 }
 
 class DorvaleTest : public ::testing::Test {
@@ -158,10 +146,7 @@ protected:
     tb::Process StartClient(const wchar_t *onClose)
     {
         SetEnvironmentVariableW(L"PELORIN_CLIENT_ON_CLOSE", onClose);
-        tb::Process client = tb::StartProcess(L"\"" + installDir + L"\\Client.exe\"");
-        EXPECT_TRUE(client.started());
-        EXPECT_TRUE(tb::WaitUntil(ClientWindowShown, 10000));
-        return client;
+        return tb::StartClient(installDir);
     }
 
     // The boxes shown so far, oldest first, must be exactly these.
@@ -400,10 +385,10 @@ TEST_F(DorvaleTest, InstallExitReleasesTheClientItStarted)
         ASSERT_TRUE(control.started());
         ASSERT_TRUE(control.Wait(5000));
         controlId = control.id();
-        ASSERT_TRUE(ProcessObjectAlive(controlId));
+        ASSERT_TRUE(tb::ProcessReachable(controlId));
     }
     // Wine lets the object go about half a second after the last handle.
-    ASSERT_TRUE(tb::WaitUntil([&] { return !ProcessObjectAlive(controlId); }, 3000));
+    ASSERT_TRUE(tb::WaitUntil([&] { return !tb::ProcessReachable(controlId); }, 3000));
 
     // Long enough a run to learn the client's id while Install_Exit waits.
     SetEnvironmentVariableW(L"PELORIN_CLIENT_SETVERSION_MS", L"1500");
@@ -416,7 +401,7 @@ TEST_F(DorvaleTest, InstallExitReleasesTheClientItStarted)
 
     EXPECT_EQ(0, result);
     ASSERT_EQ(1u, seen.size());
-    EXPECT_TRUE(tb::WaitUntil([&] { return !ProcessObjectAlive(seen[0]); }, 3000))
+    EXPECT_TRUE(tb::WaitUntil([&] { return !tb::ProcessReachable(seen[0]); }, 3000))
         << "process or thread handle left open";
     ExpectBoxes({});
 }

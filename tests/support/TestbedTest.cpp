@@ -6,11 +6,6 @@
 
 namespace {
 
-HWND ClientWindow()
-{
-    return FindWindowW(L"PL3WNDCLASS", L"Pelorin");
-}
-
 TEST(MessageBoxWatcher, CatchesReadsAndDismissesABox)
 {
     tb::MessageBoxWatcher watcher;
@@ -27,7 +22,7 @@ class ClientStandIn : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(nullptr, ClientWindow()) << "a client is already running";
+        ASSERT_EQ(nullptr, tb::FindClient()) << "a client is already running";
         ASSERT_TRUE(tb::CopyBinary(L"Client.exe", dir.Join(L"Client.exe")));
     }
     void TearDown() override { tb::KillProcessesUnder(dir.path()); }
@@ -48,10 +43,10 @@ TEST_F(ClientStandIn, ShowsItsWindowAndEndsOnTheCloseRequest)
 {
     tb::Process client = Start(L"/RESTART");
     ASSERT_TRUE(client.started());
-    ASSERT_TRUE(tb::WaitUntil([] { return ClientWindow() != nullptr; }, 10000));
-    PostMessageW(ClientWindow(), WM_USER + 255, 0, 0);
+    ASSERT_TRUE(tb::WaitUntil([] { return tb::FindClient() != nullptr; }, 10000));
+    PostMessageW(tb::FindClient(), WM_USER + 255, 0, 0);
     EXPECT_TRUE(client.Wait(5000));
-    EXPECT_EQ(nullptr, ClientWindow());
+    EXPECT_EQ(nullptr, tb::FindClient());
     EXPECT_EQ((std::vector<std::string>{"start:/RESTART", "close"}), tb::ReadLines(log));
 }
 
@@ -60,15 +55,15 @@ TEST_F(ClientStandIn, IgnoresOrDelaysTheCloseRequestWhenTold)
     {
         tb::ScopedEnv ignore(L"PELORIN_CLIENT_ON_CLOSE", L"ignore");
         tb::Process client = Start(L"x");
-        ASSERT_TRUE(tb::WaitUntil([] { return ClientWindow() != nullptr; }, 10000));
-        PostMessageW(ClientWindow(), WM_USER + 255, 0, 0);
+        ASSERT_TRUE(tb::WaitUntil([] { return tb::FindClient() != nullptr; }, 10000));
+        PostMessageW(tb::FindClient(), WM_USER + 255, 0, 0);
         EXPECT_FALSE(client.Wait(1000));
         client.Terminate();
     }
     tb::ScopedEnv delay(L"PELORIN_CLIENT_ON_CLOSE", L"1500");
     tb::Process client = Start(L"x");
-    ASSERT_TRUE(tb::WaitUntil([] { return ClientWindow() != nullptr; }, 10000));
-    PostMessageW(ClientWindow(), WM_USER + 255, 0, 0);
+    ASSERT_TRUE(tb::WaitUntil([] { return tb::FindClient() != nullptr; }, 10000));
+    PostMessageW(tb::FindClient(), WM_USER + 255, 0, 0);
     EXPECT_FALSE(client.Wait(1000));
     EXPECT_TRUE(client.Wait(3000));
 }
@@ -78,7 +73,7 @@ TEST_F(ClientStandIn, SetVersionRunEndsByItselfWithoutAWindow)
     tb::ScopedEnv duration(L"PELORIN_CLIENT_SETVERSION_MS", L"300");
     tb::Process client = Start(L"/SETVERSION");
     EXPECT_FALSE(client.Wait(100));
-    EXPECT_EQ(nullptr, ClientWindow());
+    EXPECT_EQ(nullptr, tb::FindClient());
     EXPECT_TRUE(client.Wait(5000));
     EXPECT_EQ(0u, client.ExitCode());
     EXPECT_EQ(std::vector<std::string>{"start:/SETVERSION"}, tb::ReadLines(log));
