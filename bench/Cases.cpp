@@ -153,7 +153,7 @@ bool MeasureCpu(const std::wstring& image, LONGLONG start, CpuUse* use)
 {
     DWORD pid = 0;
     for (int i = 0; i < 100 && pid == 0; ++i) {
-        pid = FindLinuxPid(image);
+        pid = tb::FindLinuxPid(image);
         if (pid == 0)
             Sleep(10);
     }
@@ -164,14 +164,14 @@ bool MeasureCpu(const std::wstring& image, LONGLONG start, CpuUse* use)
     unsigned long long ticks0 = 0, ticks1 = 0, ns0 = 0, ns1 = 0;
     SleepUntil(start, kIdleFromMs);
     LONGLONG t0 = Now();
-    if (!ReadCpuTicks(pid, &ticks0) || !ReadRunNs(pid, &ns0))
+    if (!tb::ReadCpuTicks(pid, &ticks0) || !tb::ReadRunNs(pid, &ns0))
         return false;
     SleepUntil(start, kIdleToMs);
     LONGLONG t1 = Now();
-    if (!ReadCpuTicks(pid, &ticks1) || !ReadRunNs(pid, &ns1))
+    if (!tb::ReadCpuTicks(pid, &ticks1) || !tb::ReadRunNs(pid, &ns1))
         return false;
     double wallMs = Ms(t1 - t0);
-    use->stat = (ticks1 - ticks0) / bench::kTicksPerSecond * 1000.0 / wallMs * 100.0;
+    use->stat = (ticks1 - ticks0) / tb::kTicksPerSecond * 1000.0 / wallMs * 100.0;
     use->run = (ns1 - ns0) / 1e6 / wallMs * 100.0;
     return true;
 }
