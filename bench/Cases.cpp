@@ -41,6 +41,28 @@ std::vector<Stats> InRounds(const std::vector<Via>& vias, int rounds, RunOnce on
     return st;
 }
 
+bool ThroughputOnce(Via via, Stats* st, double* mbPerSecond)
+{
+    wchar_t args[64];
+    std::swprintf(args, 64, L"flood %llu %lu", kFloodBytes, kFloodWrite);
+    std::unique_ptr<Session> s(new Session);
+    Begin(*s, via, args, false);
+    Finish(*s, 120000);
+    unsigned long long mayLose = via == kDescribed ? kDescribedMayLose : 0;
+    bool complete = s->capture.bytes <= kFloodBytes && s->capture.bytes + mayLose >= kFloodBytes;
+    if (!s->ok || !complete || s->capture.last <= s->capture.first) {
+        if (s->ok)
+            std::printf("  %s delivered %llu of %llu bytes\n", kViaNames[via], s->capture.bytes,
+                        kFloodBytes);
+        return false;
+    }
+    // From the first read to the last, so start-up does not count.
+    double mb = (s->capture.bytes - s->capture.firstBytes) / 1e6;
+    *mbPerSecond = mb / (Ms(s->capture.last - s->capture.first) / 1000.0);
+    st->values.push_back(*mbPerSecond);
+    return true;
+}
+
 bool LatencyOnce(Via via, Stats* st, double* p99)
 {
     wchar_t args[64];
@@ -131,7 +153,7 @@ bool MeasureCpu(const std::wstring& image, LONGLONG start, CpuUse* use)
 {
     DWORD pid = 0;
     for (int i = 0; i < 100 && pid == 0; ++i) {
-        pid = FindLinuxPid(image);
+        pid = tb::FindLinuxPid(image);
         if (pid == 0)
             Sleep(10);
     }
@@ -142,46 +164,23 @@ bool MeasureCpu(const std::wstring& image, LONGLONG start, CpuUse* use)
     unsigned long long ticks0 = 0, ticks1 = 0, ns0 = 0, ns1 = 0;
     SleepUntil(start, kIdleFromMs);
     LONGLONG t0 = Now();
-    if (!ReadCpuTicks(pid, &ticks0) || !ReadRunNs(pid, &ns0))
+    if (!tb::ReadCpuTicks(pid, &ticks0) || !tb::ReadRunNs(pid, &ns0))
         return false;
     SleepUntil(start, kIdleToMs);
     LONGLONG t1 = Now();
-    if (!ReadCpuTicks(pid, &ticks1) || !ReadRunNs(pid, &ns1))
+    if (!tb::ReadCpuTicks(pid, &ticks1) || !tb::ReadRunNs(pid, &ns1))
         return false;
     double wallMs = Ms(t1 - t0);
-    use->stat = (ticks1 - ticks0) / bench::kTicksPerSecond * 1000.0 / wallMs * 100.0;
+    use->stat = (ticks1 - ticks0) / tb::kTicksPerSecond * 1000.0 / wallMs * 100.0;
     use->run = (ns1 - ns0) / 1e6 / wallMs * 100.0;
     return true;
 }
 
 } // namespace
 
-Stats Throughput(Via via, int runs)
+std::vector<Stats> Throughput(const std::vector<Via>& vias, int rounds)
 {
-    Stats st;
-    wchar_t args[64];
-    std::swprintf(args, 64, L"flood %llu %lu", kFloodBytes, kFloodWrite);
-    for (int i = 0; i < runs; ++i) {
-        std::unique_ptr<Session> s(new Session);
-        ++st.runs;
-        Begin(*s, via, args, false);
-        Finish(*s, 120000);
-        unsigned long long mayLose = via == kDescribed ? kDescribedMayLose : 0;
-        bool complete = s->capture.bytes <= kFloodBytes && s->capture.bytes + mayLose >= kFloodBytes;
-        if (!s->ok || !complete || s->capture.last <= s->capture.first) {
-            if (s->ok)
-                std::printf("  %s delivered %llu of %llu bytes\n", kViaNames[via],
-                            s->capture.bytes, kFloodBytes);
-            ++st.failed;
-            st.perRound.push_back(kFailed);
-            continue;
-        }
-        // From the first read to the last, so start-up does not count.
-        double mb = (s->capture.bytes - s->capture.firstBytes) / 1e6;
-        st.values.push_back(mb / (Ms(s->capture.last - s->capture.first) / 1000.0));
-        st.perRound.push_back(st.values.back());
-    }
-    return st;
+    return InRounds(vias, rounds, ThroughputOnce);
 }
 
 IdleStats Idle(const wchar_t* args, Via via, int runs)

@@ -1,6 +1,6 @@
 // The relay benchmark's four cases: throughput, latency, idle CPU and exit
-// overhead. Throughput and idle run each way of running the twin a number
-// of times in a row; latency and exit run all of them in rounds, each once a
+// overhead. Idle runs each way of running the twin a number of times in a
+// row; throughput, latency and exit run all of them in rounds, each once a
 // round in an order rotated from round to round, so that whatever the
 // shared machine does meanwhile falls on every subject alike and each
 // round's figures can be compared with each other.
@@ -42,9 +42,9 @@ struct IdleStats {
     Stats run;
 };
 
-Stats Throughput(Via via, int runs);
-IdleStats Idle(const wchar_t* args, Via via, int runs);
 // One Stats a way of running, in the order given.
+std::vector<Stats> Throughput(const std::vector<Via>& vias, int rounds);
+IdleStats Idle(const wchar_t* args, Via via, int runs);
 std::vector<Stats> Latency(const std::vector<Via>& vias, int rounds);
 std::vector<Stats> ExitOverhead(const std::vector<Via>& vias, int rounds);
 

@@ -1,32 +1,12 @@
-// What the relay benchmark reads from Linux's /proc (Wine shows it as Z:),
-// and the statistics it reports. GetProcessTimes on another process is wrong
-// under Wine, so a launcher's CPU use is read on the Linux side.
+// The statistics the relay benchmark reports; its readings of a process's
+// CPU time are the tests' own (LinuxProcess.h).
 #pragma once
 
-#include <windows.h>
+#include "LinuxProcess.h"
 
-#include <string>
 #include <vector>
 
 namespace bench {
-
-// Linux reports CPU time in USER_HZ ticks, 100 a second on every x86 ABI.
-const double kTicksPerSecond = 100.0;
-
-// Wine runs every Windows process as a Linux process whose first argument
-// is the image path it was started with. Returns its Linux pid, or 0 when no
-// process or more than one matches: the caller uses a path unique to it.
-DWORD FindLinuxPid(const std::wstring& imagePath);
-
-// User plus system time from a /proc/<pid>/stat line, in ticks.
-bool ParseCpuTicks(const char* statLine, unsigned long long* ticks);
-
-// User plus system time of a Linux process (all its threads), in ticks.
-bool ReadCpuTicks(DWORD pid, unsigned long long* ticks);
-
-// Time a Linux process's threads have spent on a CPU, in nanoseconds: the
-// scheduler's own count, far finer than the stat line's ticks.
-bool ReadRunNs(DWORD pid, unsigned long long* ns);
 
 // Nearest-rank percentile (0 for no values); the median is the 50th.
 double Percentile(std::vector<double> values, double p);

@@ -39,8 +39,10 @@ const std::wstring& ProgramOf(Via via)
     case kLauncherX86:
         return g_launcherX86;
     case kRelayProgram:
+    case kRelayProgram1023:
         return g_relayProgram;
     case kRelayProgramX86:
+    case kRelayProgram1023X86:
         return g_relayProgramX86;
     default:
         return g_twin;
@@ -175,7 +177,8 @@ bool Begin(Session& s, Via via, const std::wstring& args, bool keepLines)
 {
     s.via = via;
     s.capture.keepLines = keepLines;
-    std::wstring line = L"\"" + ProgramOf(via) + L"\" " + args;
+    const bool relay1023 = via == kRelayProgram1023 || via == kRelayProgram1023X86;
+    std::wstring line = L"\"" + ProgramOf(via) + L"\" " + (relay1023 ? L"/chunk:1023 " : L"") + args;
 
     HANDLE drainWrite = NULL;
     HANDLE twinWrite = NULL;

@@ -12,19 +12,22 @@
 namespace bench {
 
 // The reference relay in three chunk sizes: 4 KiB is the common one; 1023
-// bytes and 64 KiB show what the chunk size alone allows. The 4 KiB one is
-// also a program of its own, relay4k.com, started as pl3.com is, so that its
-// figures include a process's start and end as pl3.com's do.
+// bytes and 64 KiB show what the chunk size alone allows. It is also a
+// program of its own, relay4k.com, started as pl3.com is, so that its
+// figures include a process's start and end as pl3.com's do: with 4 KiB
+// reads, and with 1023-byte ones, pl3.com's chunk, for throughput.
 enum Via { kLauncher, kDirect, kRelay4K, kRelay1023, kRelay64K, kDescribed, kLauncherX86,
-           kRelayProgram, kRelayProgramX86 };
+           kRelayProgram, kRelayProgramX86, kRelayProgram1023, kRelayProgram1023X86 };
 const char* const kViaNames[] = {"pl3.com", "direct read (limit)", "relay 4 KiB",
                                  "relay 1023 B", "relay 64 KiB", "described design",
                                  "pl3.com x86", "relay 4 KiB program",
-                                 "relay 4 KiB program x86"};
+                                 "relay 4 KiB program x86", "relay 1023 B program",
+                                 "relay 1023 B program x86"};
 const char* const kViaKeys[] = {"pl3", "direct", "relay_4k", "relay_1023", "relay_64k",
                                 "described", "pl3_x86", "relay_4k_program",
-                                "relay_4k_program_x86"};
-const DWORD kRelayChunk[] = {0, 0, 4096, 1023, 65536, 1023, 0, 0, 0};
+                                "relay_4k_program_x86", "relay_1023_program",
+                                "relay_1023_program_x86"};
+const DWORD kRelayChunk[] = {0, 0, 4096, 1023, 65536, 1023, 0, 0, 0, 0, 0};
 
 extern LONGLONG g_frequency;
 extern std::wstring g_folder;     // the temporary install folder

@@ -1,14 +1,64 @@
 // relay4k.com: the relay benchmark's reference launcher, a program of its
 // own so that, like pl3.com, it pays for starting and ending a process. It
 // starts the graphical program of the same name beside it hidden, relays
-// what it prints with blocking 4 KiB reads and writes, the way common
+// what it prints with blocking reads and writes of 4 KiB, the way common
 // console launchers do, and ends with its status. A measuring stick only.
+// "/chunk:<bytes>" right after its name sets another read size; the option
+// is taken off the line the twin gets.
 #include <windows.h>
+
+#include <cwchar>
+#include <vector>
 
 #include "CommandLine.h"
 
+namespace {
+
+const DWORD kDefaultChunk = 4096;
+const DWORD kLargestChunk = 1u << 20;
+
+bool Blank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+// The read size the line asks for, the option removed from it; 0 for a size
+// out of range.
+DWORD TakeChunkOption(wchar_t* line)
+{
+    wchar_t* p = line;
+    while (Blank(*p))
+        ++p;
+    if (*p == L'"') {
+        ++p;
+        while (*p != L'\0' && *p != L'"')
+            ++p;
+        if (*p == L'"')
+            ++p;
+    } else {
+        while (*p != L'\0' && !Blank(*p))
+            ++p;
+    }
+    while (Blank(*p))
+        ++p;
+    if (std::wcsncmp(p, L"/chunk:", 7) != 0)
+        return kDefaultChunk;
+    wchar_t* end = NULL;
+    unsigned long chunk = std::wcstoul(p + 7, &end, 10);
+    while (Blank(*end))
+        ++end;
+    std::wmemmove(p, end, std::wcslen(end) + 1);
+    return chunk >= 1 && chunk <= kLargestChunk ? chunk : 0;
+}
+
+} // namespace
+
 int wmain(int, wchar_t**)
 {
+    wchar_t* line = GetCommandLineW();
+    const DWORD chunk = TakeChunkOption(line);
+    if (chunk == 0)
+        return ERROR_INVALID_PARAMETER;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
     HANDLE from = NULL;
     HANDLE to = NULL;
@@ -25,7 +75,6 @@ int wmain(int, wchar_t**)
     si.hStdOutput = to;
     si.hStdError = to;
     PROCESS_INFORMATION twin;
-    wchar_t* line = GetCommandLineW();
     RewriteProgramName(line);
     if (!CreateProcessW(NULL, line, NULL, NULL, TRUE, CREATE_NEW_CONSOLE, NULL, NULL, &si,
                         &twin))
@@ -35,11 +84,11 @@ int wmain(int, wchar_t**)
     CloseHandle(to);
 
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    char buffer[4096];
+    std::vector<char> buffer(chunk);
     DWORD got = 0;
     bool writing = true;
-    while (writing && ReadFile(from, buffer, sizeof buffer, &got, NULL) && got > 0) {
-        const char* p = buffer;
+    while (writing && ReadFile(from, buffer.data(), chunk, &got, NULL) && got > 0) {
+        const char* p = buffer.data();
         while (got > 0) {
             DWORD written = 0;
             if (!WriteFile(out, p, got, &written, NULL) || written == 0) {

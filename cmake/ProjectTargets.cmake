@@ -42,8 +42,8 @@ endfunction()
 # What the desktop builds can tell about a device library's CE build, with no
 # CE compiler at hand:
 #  - <name>_ce_syntax compiles every source of the library as the CE build
-#    sees it (each way a CE compiler may announce itself, C++98, the strict
-#    flags), syntax only, with the desktop compiler and headers plus the few
+#    sees it (C++98, the strict flags; once, since every way a CE compiler
+#    may announce itself gives the one macro the code asks), syntax only, with the desktop compiler and headers plus the few
 #    CE declarations in tests/support/CeDeclarations.h. It proves the CE
 #    branches well-formed C++98, not that CE headers accept them or that CE
 #    links them.
@@ -109,6 +109,11 @@ function(gate_on_i386 name)
   list(APPEND includes ${gate})
   set_property(DIRECTORY PROPERTY TEST_INCLUDE_FILES ${includes})
 endfunction()
+
+# The exports each device library must have, by ordinal, in every build.
+set(SEMBRIN_EXPORTS 1:HookKeys 2:DllMain 3:RestartClient 4:ShutdownClient)
+set(DORVALE_EXPORTS 1:Install_Exit 2:Install_Init 3:Uninstall_Exit 4:Uninstall_Init)
+set(PROJECT_EXPORT_CHECK ${PROJECT_SOURCE_DIR}/tests/support/check-exports.sh)
 
 # A check run on the build machine itself (no Wine), for example an objdump
 # look at a built binary. The command sees OBJDUMP, BIN and the project's

@@ -3,6 +3,8 @@
 // order:
 //   out:<n>        n bytes of the pattern byte i = i % 251 to standard output
 //   err:<n>        the same to standard error
+//   flood          64 KiB of the pattern to standard output, over and over,
+//                  until a write fails: when nobody holds the read end
 //   file:<path>    the bytes of a file to standard output
 //   text:<s>       s (UTF-8) to standard output; line:<s> adds "\r\n"
 //   console:<s>    s to a console of its own (CONOUT$), not to its handles
@@ -192,6 +194,14 @@ bool RunStep(const std::wstring &step)
         return WritePattern(out, Number(value));
     if (StartsWith(step, L"err:", &value))
         return WritePattern(GetStdHandle(STD_ERROR_HANDLE), Number(value));
+    if (step == L"flood") {
+        std::string bytes(65536, '\0');
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(i % 251);
+        while (WriteAll(out, bytes.data(), bytes.size())) {
+        }
+        return true;
+    }
     if (StartsWith(step, L"file:", &value))
         return CopyFileToOutput(value);
     if (StartsWith(step, L"text:", &value))

@@ -6,9 +6,8 @@
 // Usage: ctrl-helper <report file> c|break|close|c-unread <program> <arguments...>
 //        ctrl-helper listen <marker file>
 //        ctrl-helper screen <report file> <code page> <bytes file> <program> <arguments...>
-// c-unread sends Ctrl+C while nothing of pl3.com's output is read: once its
-// first bytes have come, and a second more for the pipe to fill; the output
-// is read only after pl3.com's end.
+// c-unread sends Ctrl+C while nothing of pl3.com's output is read: once the
+// pipe is full; the output is read only after pl3.com's end.
 // The second form is a probe started in place of pl3.com: it creates the
 // marker when any console control event reaches it, to tell what this
 // system delivers at all.
@@ -32,6 +31,8 @@
 
 #include <cstdio>
 #include <string>
+
+#include "TestSupport.h"
 
 namespace {
 
@@ -64,56 +65,31 @@ int Listen(const wchar_t *marker)
     return 0;
 }
 
-std::string ReadSome(HANDLE pipe)
-{
-    std::string bytes;
-    DWORD available = 0;
-    if (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-        bytes.resize(available);
-        DWORD got = 0;
-        ReadFile(pipe, bytes.data(), available, &got, nullptr);
-        bytes.resize(got);
-    }
-    return bytes;
-}
-
 // Starts the program in our console with its output on a pipe of ours and
 // waits until it says "ready", or ends, or 10 s have passed.
 bool Start(std::wstring line, PROCESS_INFORMATION *pl3, HANDLE *readEnd, std::string *output,
            bool reading)
 {
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(readEnd, &writeEnd, &inheritable, 0))
-        return false;
-    SetHandleInformation(*readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &startup, pl3) != FALSE;
-    CloseHandle(writeEnd);
-    if (!started)
+    if (!tb::StartPiped(line, tb::RunOptions(), GetStdHandle(STD_INPUT_HANDLE), pl3, readEnd))
         return false;
 
     DWORD begin = GetTickCount();
     if (!reading) {
+        // Full when it holds what its buffer takes: pl3.com is stuck writing.
+        DWORD size = 0;
+        GetNamedPipeInfo(*readEnd, nullptr, nullptr, &size, nullptr);
         DWORD available = 0;
-        while (available == 0 && GetTickCount() - begin < 10000 &&
+        while ((available == 0 || available < size) && GetTickCount() - begin < 10000 &&
                WaitForSingleObject(pl3->hProcess, 10) == WAIT_TIMEOUT)
             PeekNamedPipe(*readEnd, nullptr, 0, nullptr, &available, nullptr);
-        Sleep(1000);
         return true;
     }
     while (output->find("ready") == std::string::npos && GetTickCount() - begin < 10000 &&
            WaitForSingleObject(pl3->hProcess, 0) == WAIT_TIMEOUT) {
-        *output += ReadSome(*readEnd);
+        tb::ReadWaiting(*readEnd, output);
         Sleep(10);
     }
-    *output += ReadSome(*readEnd);
+    tb::ReadWaiting(*readEnd, output);
     return true;
 }
 
@@ -123,7 +99,7 @@ bool WasRefusedItsStart(const PROCESS_INFORMATION &pl3, HANDLE readEnd, std::str
     if (WaitForSingleObject(pl3.hProcess, 0) != WAIT_OBJECT_0 ||
         !GetExitCodeProcess(pl3.hProcess, &code) || code != ERROR_INTERNAL_ERROR)
         return false;
-    *output += ReadSome(readEnd);
+    tb::ReadWaiting(readEnd, output);
     return output->compare(0, 15, "CreateProcess: ") == 0 &&
            output->find("\r\n") == output->size() - 2;
 }
@@ -274,11 +250,11 @@ int wmain(int argc, wchar_t **argv)
     DWORD begin = GetTickCount();
     while (!ended && GetTickCount() - begin < (generate == 0 ? 10000u : 500u)) {
         if (reading)
-            output += ReadSome(readEnd);
+            tb::ReadWaiting(readEnd, &output);
         ended = WaitForSingleObject(pl3.hProcess, 10) == WAIT_OBJECT_0;
     }
     DWORD after = GetTickCount() - begin;
-    output += ReadSome(readEnd);
+    tb::ReadWaiting(readEnd, &output);
     char status[32] = "running";
     if (ended) {
         DWORD code = 0;

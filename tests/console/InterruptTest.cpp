@@ -106,8 +106,8 @@ protected:
             EXPECT_NE(std::string::npos, outcome.output.find("ready\r\n")) << outcome.output;
         ASSERT_NE(0u, outcome.twinId) << outcome.output.substr(0, 100);
         ASSERT_NE(0u, outcome.childId) << outcome.output.substr(0, 100);
-        EXPECT_FALSE(IsRunning(outcome.twinId)) << "the hidden twin was left running";
-        EXPECT_TRUE(tb::WaitUntil([&] { return !IsRunning(outcome.childId); }, 1000))
+        EXPECT_FALSE(tb::IsRunning(outcome.twinId)) << "the hidden twin was left running";
+        EXPECT_TRUE(tb::WaitUntil([&] { return !tb::IsRunning(outcome.childId); }, 1000))
             << "the twin's child was left running";
     }
 };

@@ -40,16 +40,6 @@ inline std::string SystemText(DWORD code)
     return tb::Narrow(wide);
 }
 
-inline bool IsRunning(DWORD processId)
-{
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    if (process == nullptr)
-        return false;
-    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return running;
-}
-
 // Runs pl3.com as RunProcess does. Under load Wine has been seen to refuse
 // pl3.com's own start of the twin: then, and only then, the run is made once
 // more, saying so, since nothing a case checks has happened yet. With

@@ -50,22 +50,6 @@ protected:
     }
 };
 
-// Adds what is waiting in a pipe to bytes, without waiting for more; false
-// when the pipe cannot be read, at end-of-file for one.
-bool ReadWaiting(HANDLE pipe, std::string *bytes)
-{
-    DWORD available = 0;
-    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
-        return false;
-    if (available > 0) {
-        std::string chunk(available, '\0');
-        DWORD got = 0;
-        if (ReadFile(pipe, &chunk[0], available, &got, nullptr))
-            bytes->append(chunk, 0, got);
-    }
-    return true;
-}
-
 // Gives a C runtime file back what it held before _dup2, and the system's
 // standard handle with it.
 void RestoreFile(int file, int saved, DWORD standard)
@@ -85,26 +69,12 @@ class Live {
 public:
     Live(const std::wstring &commandLine, HANDLE input)
     {
-        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-        HANDLE writeEnd = nullptr;
-        if (!CreatePipe(&output_, &writeEnd, &inheritable, 0))
-            return;
-        SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = input;
-        startup.hStdOutput = writeEnd;
-        startup.hStdError = writeEnd;
-        std::wstring line = commandLine;
-        CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &info_);
-        CloseHandle(writeEnd);
+        tb::StartPiped(commandLine, tb::RunOptions(), input, &info_, &output_);
     }
     ~Live()
     {
         if (info_.hProcess != nullptr) {
-            TerminateProcess(info_.hProcess, 1);
+            Terminate();
             CloseHandle(info_.hProcess);
             CloseHandle(info_.hThread);
         }
@@ -113,6 +83,7 @@ public:
     }
 
     bool started() const { return info_.hProcess != nullptr; }
+    HANDLE thread() const { return info_.hThread; }
     // Ends pl3.com from outside, as a time-out or a task manager does.
     void Terminate() const { TerminateProcess(info_.hProcess, 1); }
     bool Ended(DWORD timeoutMs) const
@@ -130,7 +101,7 @@ public:
     {
         DWORD begin = GetTickCount();
         for (;;) {
-            ReadWaiting(output_, &seen);
+            tb::ReadWaiting(output_, &seen);
             if (seen.find(text) != std::string::npos)
                 return true;
             if (GetTickCount() - begin > timeoutMs)
@@ -144,7 +115,7 @@ public:
     {
         DWORD begin = GetTickCount();
         for (;;) {
-            if (!ReadWaiting(output_, &seen))
+            if (!tb::ReadWaiting(output_, &seen))
                 return GetLastError() == ERROR_BROKEN_PIPE;
             if (GetTickCount() - begin > timeoutMs)
                 return false;
@@ -157,28 +128,6 @@ public:
 private:
     PROCESS_INFORMATION info_ = {};
     HANDLE output_ = nullptr;
-};
-
-// A process of the scenario, held open so that its end can be waited for.
-class Watched {
-public:
-    explicit Watched(DWORD processId) : handle_(OpenProcess(SYNCHRONIZE, FALSE, processId)) {}
-    ~Watched()
-    {
-        if (handle_ != nullptr)
-            CloseHandle(handle_);
-    }
-    Watched(const Watched &) = delete;
-    Watched &operator=(const Watched &) = delete;
-
-    bool opened() const { return handle_ != nullptr; }
-    bool Ended(DWORD timeoutMs) const
-    {
-        return WaitForSingleObject(handle_, timeoutMs) == WAIT_OBJECT_0;
-    }
-
-private:
-    HANDLE handle_;
 };
 
 TEST_F(Pl3, RelaysPayloadsByteForByte)
@@ -276,12 +225,6 @@ TEST_F(Pl3, TwinSeesEndOfInputAndNotTheLaunchersInput)
     CloseHandle(inputWrite);
 }
 
-TEST_F(Pl3, StartsTheTwinHiddenWithItsHandles)
-{
-    tb::ProcessResult result = Run(L"startup");
-    EXPECT_EQ("flags=0x101 show=0 reserved2=0\r\n", result.output);
-}
-
 TEST_F(Pl3, TextTheTwinWritesToAConsoleIsNotRelayed)
 {
     tb::ProcessResult result = Run(L"console:hidden line:shown");
@@ -337,9 +280,9 @@ TEST_F(Pl3, WhatTheTwinLeavesRunningGoesOnButHoldsNeitherTheLauncherNorItsCaller
     {
         // It ends right after that start, its report having no pipe to go
         // to; a process that left the job lives on.
-        Watched started(leaver);
-        ASSERT_TRUE(started.opened());
-        ASSERT_TRUE(started.Ended(15000));
+        tb::Process leaving = tb::HoldProcess(leaver);
+        ASSERT_TRUE(leaving.started());
+        ASSERT_TRUE(leaving.Wait(15000));
         std::vector<DWORD> left = tb::ProcessesUnder(dir.path());
         DWORD first = NumberAfter(pl3.seen, "grandchild");
         EXPECT_TRUE(std::any_of(left.begin(), left.end(),
@@ -348,18 +291,29 @@ TEST_F(Pl3, WhatTheTwinLeavesRunningGoesOnButHoldsNeitherTheLauncherNorItsCaller
     }
     DWORD grandchild = NumberAfter(pl3.seen, "grandchild");
     ASSERT_NE(0u, grandchild) << pl3.seen;
-    Sleep(500);
-    EXPECT_TRUE(IsRunning(grandchild)) << "the twin's child was ended with the launcher";
+    tb::Process child = tb::HoldProcess(grandchild);
+    EXPECT_TRUE(child.started() && !child.Wait(500)) << "the twin's child was ended with the launcher";
 }
 
 TEST_F(Pl3, AGrandchildThatKeepsThePipeFullCannotHoldTheLauncher)
 {
-    // 200 MB would take the relay well over 10 s; the twin ends after 300 ms,
-    // while every read finds bytes waiting.
-    tb::ProcessResult result =
-        Run(L"spawn:out:50000000,out:50000000,out:50000000,out:50000000 sleep:300 exit:4");
-    EXPECT_EQ(4u, result.exitCode);
-    EXPECT_LT(result.elapsedMs, 8000u) << "relayed " << result.output.size() << " bytes";
+    // Two grandchildren write for as long as the pipe is there, faster than
+    // the test takes the relayed bytes: while one starts its next write, the
+    // other's waits in the pipe, so every read finds bytes waiting. The twin
+    // ends after 300 ms; the launcher has to see that within a few chunks,
+    // or it would relay for ever.
+    Live pl3(L"\"" + Launcher() + L"\" spawn:flood spawn:flood sleep:300 exit:4", nullptr);
+    ASSERT_TRUE(pl3.started());
+    DWORD begin = GetTickCount();
+    size_t relayed = 0;
+    while (!pl3.Ended(1) && GetTickCount() - begin < 10000) {
+        pl3.ReadUntil("", 0);
+        relayed += pl3.seen.size();
+        pl3.seen.clear();
+    }
+    EXPECT_TRUE(pl3.Ended(0)) << "still relaying after 10 s, " << relayed << " bytes so far";
+    EXPECT_EQ(4u, pl3.ExitCode());
+    tb::KillProcessesUnder(dir.path());
 }
 
 // A child the twin starts out of its job is meant to outlive it.
@@ -371,14 +325,14 @@ TEST_F(Pl3, EndedFromOutsideItTakesTheTwinAndItsChildWithItButNotAChildThatLeftT
     ASSERT_TRUE(pl3.started());
     ASSERT_TRUE(pl3.ReadUntil("ready\r\n", 10000)) << "the twin could not start its child out of "
                                                       << "the job: " << pl3.seen;
-    Watched twin(NumberAfter(pl3.seen, "pid"));
-    Watched child(NumberAfter(pl3.seen, "grandchild"));
-    Watched away(NumberAfter(pl3.seen, "breakaway"));
-    ASSERT_TRUE(twin.opened() && child.opened() && away.opened()) << pl3.seen;
+    tb::Process twin = tb::HoldProcess(NumberAfter(pl3.seen, "pid"));
+    tb::Process child = tb::HoldProcess(NumberAfter(pl3.seen, "grandchild"));
+    tb::Process away = tb::HoldProcess(NumberAfter(pl3.seen, "breakaway"));
+    ASSERT_TRUE(twin.started() && child.started() && away.started()) << pl3.seen;
     pl3.Terminate();
-    EXPECT_TRUE(twin.Ended(1000)) << "the twin runs on hidden";
-    EXPECT_TRUE(child.Ended(1000)) << "the twin's child runs on hidden";
-    EXPECT_FALSE(away.Ended(500)) << "the child that left the job was ended too";
+    EXPECT_TRUE(twin.Wait(1000)) << "the twin runs on hidden";
+    EXPECT_TRUE(child.Wait(1000)) << "the twin's child runs on hidden";
+    EXPECT_FALSE(away.Wait(500)) << "the child that left the job was ended too";
     tb::KillProcessesUnder(dir.path());
 }
 
@@ -640,7 +594,8 @@ TEST_F(Pl3, StartedByItsShortNameItStartsTheProgramOfItsLongName)
 // A caller that starts pl3.com through its C runtime hands over its table of
 // open files, here with a standard input that never ends. A twin that took
 // its files from that table would wait on the caller's input for ever, and
-// write past the relay.
+// write past the relay. The twin's first line says it was started hidden
+// with its handles, as every twin is.
 TEST_F(Pl3, TheTwinTakesItsFilesFromThePipesNotFromTheCallersRuntime)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
@@ -681,10 +636,88 @@ TEST_F(Pl3, TheTwinTakesItsFilesFromThePipesNotFromTheCallersRuntime)
     EXPECT_TRUE(ended) << "the twin is waiting on the caller's input";
     EXPECT_EQ(0u, status);
     std::string relayed;
-    ReadWaiting(outputRead, &relayed);
+    tb::ReadWaiting(outputRead, &relayed);
     EXPECT_EQ("flags=0x101 show=0 reserved2=0\r\ncrt-stdout\r\ncrt-stdin:0\r\n", relayed);
     CloseHandle(outputRead);
     CloseHandle(inputWrite);
+}
+
+// pl3.com with its standard output and error on the handles given, and no
+// input.
+PROCESS_INFORMATION StartWithOutputs(const std::wstring &commandLine, HANDLE output, HANDLE error)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = error;
+    PROCESS_INFORMATION info = {};
+    std::wstring line = commandLine;
+    CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                   &info);
+    return info;
+}
+
+// A caller's output a file, its error another: a child the twin leaves
+// running must hold neither, or the caller's file stays in use.
+TEST_F(Pl3, WhatTheTwinLeavesRunningHoldsNeitherOfTheCallersSeparateOutputs)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    const std::wstring paths[] = {dir.Join(L"out.txt"), dir.Join(L"err.txt")};
+    HANDLE files[2];
+    for (int i = 0; i < 2; ++i) {
+        files[i] = CreateFileW(paths[i].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               &inheritable, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, files[i]);
+    }
+    PROCESS_INFORMATION pl3 = StartWithOutputs(
+        L"\"" + Launcher() + L"\" spawn:sleep:20000 line:done", files[0], files[1]);
+    CloseHandle(files[0]);
+    CloseHandle(files[1]);
+    ASSERT_NE(nullptr, pl3.hProcess);
+    bool ended = WaitForSingleObject(pl3.hProcess, 10000) == WAIT_OBJECT_0;
+    TerminateProcess(pl3.hProcess, 1);
+    CloseHandle(pl3.hProcess);
+    CloseHandle(pl3.hThread);
+    ASSERT_TRUE(ended);
+
+    std::string output = tb::ReadFileBytes(paths[0]);
+    EXPECT_NE(std::string::npos, output.find("done\r\n")) << output;
+    EXPECT_EQ("", tb::ReadFileBytes(paths[1]));
+    DWORD grandchild = NumberAfter(output, "grandchild");
+    ASSERT_TRUE(tb::IsRunning(grandchild)) << output;
+    // Only a file nobody else holds opens for sole use.
+    for (const std::wstring &path : paths) {
+        HANDLE sole = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, sole)
+            << tb::Narrow(path) << " is held, error " << GetLastError();
+        if (sole != INVALID_HANDLE_VALUE)
+            CloseHandle(sole);
+    }
+    tb::KillProcessesUnder(dir.path());
+}
+
+// The twin writes its last output, several chunks, and ends while the
+// launcher is held in its wait: it wakes to both at once and must still
+// relay all that the pipe holds.
+TEST_F(Pl3, TheTwinsLastOutputAllArrivesThoughThePipeHoldsSeveralChunksAtItsEnd)
+{
+    Live pl3(L"\"" + Launcher() + L"\" pid line:ready sleep:500 out:4500", nullptr);
+    ASSERT_TRUE(pl3.started());
+    ASSERT_TRUE(pl3.ReadUntil("ready\r\n", 10000)) << pl3.seen;
+    DWORD twinId = NumberAfter(pl3.seen, "pid");
+    tb::Process twin = tb::HoldProcess(twinId);
+    ASSERT_TRUE(twin.started()) << pl3.seen;
+    ASSERT_NE(static_cast<DWORD>(-1), SuspendThread(pl3.thread()));
+    // 4500 bytes fit the pipe only beside a read the launcher has waiting: a
+    // launcher caught before its read would keep the twin from ending.
+    bool twinEnded = twin.Wait(10000);
+    ResumeThread(pl3.thread());
+    ASSERT_TRUE(twinEnded) << "the launcher was held before its read";
+    ASSERT_TRUE(pl3.ReadToEnd(10000));
+    EXPECT_TRUE(pl3.Ended(1000));
+    EXPECT_TRUE(pl3.seen == "pid:" + std::to_string(twinId) + "\r\nready\r\n" + Pattern(4500))
+        << "got " << pl3.seen.size() << " bytes";
 }
 
 }  // namespace

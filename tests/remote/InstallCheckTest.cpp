@@ -14,7 +14,7 @@ TEST_F(LifecycleTest, MissingInstallDirWarnsOnceThenPassesOnceWritten)
     ExpectEarlyFailure(CallRemote(library_.restartClient, {1}));
     ExpectEarlyFailure(CallRemote(library_.shutdownClient, {}));
     EXPECT_TRUE(boxes_.Take().empty()) << "the message shows once per load";
-    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, tb::kSettingsKey));
 
     MakeInstallation(root_, true);
     CallResult call = CallRemote(library_.shutdownClient, {});
@@ -27,7 +27,7 @@ TEST_F(LifecycleTest, MissingInstallDirWarnsOnceThenPassesOnceWritten)
 
 TEST_F(LifecycleTest, InstallationKeyWithoutValueCountsAsMissing)
 {
-    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"Other", L"C:\\x"));
+    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, tb::kInstallKey, L"Other", L"C:\\x"));
     ExpectEarlyFailure(CallRemote(library_.restartClient, {1}));
     ExpectNotInstalledBox(boxes_);
 }
@@ -50,17 +50,17 @@ class MalformedInstallDir : public LifecycleTest,
 TEST_P(MalformedInstallDir, CountsAsNotInstalled)
 {
     const MalformedValue &value = GetParam();
-    ASSERT_TRUE(tb::SetRegRaw(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", REG_SZ,
+    ASSERT_TRUE(tb::SetRegRaw(HKEY_LOCAL_MACHINE, tb::kInstallKey, L"InstallDir", REG_SZ,
                               value.data.data(), value.size));
     std::vector<BYTE> stored;
-    ASSERT_TRUE(tb::ReadRegRaw(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", &stored));
+    ASSERT_TRUE(tb::ReadRegRaw(HKEY_LOCAL_MACHINE, tb::kInstallKey, L"InstallDir", &stored));
     ASSERT_EQ(value.size, stored.size()) << "the registry added or dropped bytes";
 
     ExpectEarlyFailure(CallRemote(library_.shutdownClient, {}));
     ExpectNotInstalledBox(boxes_);
     ExpectEarlyFailure(CallRemote(library_.restartClient, {1}));
     EXPECT_TRUE(boxes_.Take().empty());
-    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, tb::kSettingsKey));
 }
 
 std::vector<wchar_t> Chars(size_t count, bool terminated)
@@ -109,7 +109,7 @@ TEST_F(LifecycleTest, LongestInstallDirThatLeavesRoomIsAccepted)
 {
     // 248 characters and "\Client.exe" fill the 260-character path exactly.
     std::vector<wchar_t> value = Chars(249, true);
-    ASSERT_TRUE(tb::SetRegRaw(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", REG_SZ, value.data(),
+    ASSERT_TRUE(tb::SetRegRaw(HKEY_LOCAL_MACHINE, tb::kInstallKey, L"InstallDir", REG_SZ, value.data(),
                               249 * sizeof(wchar_t)));
     CallResult call = CallRemote(library_.shutdownClient, {});
     EXPECT_EQ(S_OK, call.result);
@@ -126,7 +126,7 @@ TEST_F(LifecycleTest, StorageCardFolderCountsAsNotInstalledButFoldersOnItDo)
     tb::TemporaryFolderMark mark(library_.module(), card);
     ASSERT_TRUE(mark.active());
     ASSERT_TRUE(tb::CopyBinary(L"Client.exe", card + L"\\Client.exe"));
-    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", card));
+    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, tb::kInstallKey, L"InstallDir", card));
 
     ExpectEarlyFailure(CallRemote(library_.shutdownClient, {}));
     ExpectNotInstalledBox(boxes_);
@@ -137,7 +137,7 @@ TEST_F(LifecycleTest, StorageCardFolderCountsAsNotInstalledButFoldersOnItDo)
     // Deeper on the card every folder may carry the mark; that is no root.
     const std::wstring deeper = card + L"\\Pelorin";
     ASSERT_TRUE(CreateDirectoryW(deeper.c_str(), nullptr));
-    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", deeper));
+    ASSERT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, tb::kInstallKey, L"InstallDir", deeper));
     EXPECT_EQ(S_OK, CallRemote(library_.shutdownClient, {}).result);
     EXPECT_TRUE(boxes_.Take().empty());
     tb::RemoveTree(card);

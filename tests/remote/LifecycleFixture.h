@@ -26,21 +26,11 @@ protected:
 
     static void ClearRegistry()
     {
-        tb::DeleteRegTree(HKEY_LOCAL_MACHINE, remote::kInstallKey);
-        tb::DeleteRegTree(HKEY_CURRENT_USER, remote::kSettingsKey);
+        tb::DeleteRegTree(HKEY_LOCAL_MACHINE, tb::kInstallKey);
+        tb::DeleteRegTree(HKEY_CURRENT_USER, tb::kSettingsKey);
     }
 
     std::vector<std::string> ClientLog() const { return tb::ReadLines(logPath_); }
-
-    // Starts the installed client as a user would and waits for its window.
-    tb::Process StartClient(const std::wstring &folder)
-    {
-        tb::Process client = tb::StartProcess(L"\"" + folder + L"\\Client.exe\"");
-        EXPECT_TRUE(client.started());
-        EXPECT_TRUE(tb::WaitUntil([] { return remote::FindClient() != nullptr; }, 10000))
-            << "the client window never appeared";
-        return client;
-    }
 
     // Waits for the log to hold count lines starting with "start:".
     bool WaitForStarts(size_t count)

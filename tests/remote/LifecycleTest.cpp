@@ -31,7 +31,7 @@ DWORD AutoRestart()
 TEST_F(LifecycleTest, ShutdownWithoutClientSucceedsAndRecordsZero)
 {
     MakeInstallation(root_, true);
-    ASSERT_TRUE(tb::SetRegDword(HKEY_CURRENT_USER, kSettingsKey, L"AutoRestart", 1));
+    ASSERT_TRUE(tb::SetRegDword(HKEY_CURRENT_USER, tb::kSettingsKey, L"AutoRestart", 1));
 
     CallResult call = CallRemote(library_.shutdownClient, {});
     EXPECT_EQ(S_OK, call.result);
@@ -42,7 +42,7 @@ TEST_F(LifecycleTest, ShutdownWithoutClientSucceedsAndRecordsZero)
 TEST_F(LifecycleTest, ShutdownOfClosingClientSucceedsPromptlyAndRecordsOne)
 {
     std::wstring folder = MakeInstallation(root_, true);
-    tb::Process client = StartClient(folder);
+    tb::Process client = tb::StartClient(folder);
 
     ULONGLONG start = GetTickCount64();
     CallResult call = CallRemote(library_.shutdownClient, {});
@@ -52,7 +52,7 @@ TEST_F(LifecycleTest, ShutdownOfClosingClientSucceedsPromptlyAndRecordsOne)
     ExpectClearedOutputs(call);
     EXPECT_LT(elapsed, 1500u);
     EXPECT_EQ(1u, AutoRestart());
-    EXPECT_EQ(nullptr, FindClient());
+    EXPECT_EQ(nullptr, tb::FindClient());
     EXPECT_TRUE(client.Wait(5000));
     EXPECT_EQ((std::vector<std::string>{"start:\"" + tb::Narrow(folder) + "\\Client.exe\"", "close"}),
               ClientLog());
@@ -62,7 +62,7 @@ TEST_F(LifecycleTest, ShutdownWaitsForSlowClient)
 {
     tb::ScopedEnv slow(L"PELORIN_CLIENT_ON_CLOSE", L"1200");
     std::wstring folder = MakeInstallation(root_, true);
-    tb::Process client = StartClient(folder);
+    tb::Process client = tb::StartClient(folder);
 
     ULONGLONG start = GetTickCount64();
     CallResult call = CallRemote(library_.shutdownClient, {});
@@ -78,7 +78,7 @@ TEST_F(LifecycleTest, ShutdownOfClientIgnoringRequestFailsAfterAboutFiveSeconds)
 {
     tb::ScopedEnv ignore(L"PELORIN_CLIENT_ON_CLOSE", L"ignore");
     std::wstring folder = MakeInstallation(root_, true);
-    tb::Process client = StartClient(folder);
+    tb::Process client = tb::StartClient(folder);
 
     ULONGLONG start = GetTickCount64();
     CallResult call = CallRemote(library_.shutdownClient, {7, 7});
@@ -89,7 +89,7 @@ TEST_F(LifecycleTest, ShutdownOfClientIgnoringRequestFailsAfterAboutFiveSeconds)
     EXPECT_GE(elapsed, 4900u);
     EXPECT_LT(elapsed, 7500u);
     EXPECT_EQ(1u, AutoRestart());
-    EXPECT_NE(nullptr, FindClient());
+    EXPECT_NE(nullptr, tb::FindClient());
     std::vector<std::string> log = ClientLog();
     EXPECT_EQ(1, std::count(log.begin(), log.end(), std::string("close"))) << "posted once";
 }
@@ -99,7 +99,7 @@ TEST_F(LifecycleTest, ShutdownOfClientIgnoringRequestFailsAfterAboutFiveSeconds)
 TEST_F(LifecycleTest, RestartAfterShutdownStartsClientWithRestartSwitchEachTime)
 {
     std::wstring folder = MakeInstallation(root_, true);
-    StartClient(folder);
+    tb::StartClient(folder);
     ASSERT_EQ(S_OK, CallRemote(library_.shutdownClient, {}).result);
 
     CallResult call = CallRemote(library_.restartClient, {});
@@ -107,7 +107,7 @@ TEST_F(LifecycleTest, RestartAfterShutdownStartsClientWithRestartSwitchEachTime)
     ExpectClearedOutputs(call);
     ASSERT_TRUE(WaitForStarts(2));
     EXPECT_EQ("start:/RESTART", Starts()[1]);
-    EXPECT_TRUE(tb::WaitUntil([] { return FindClient() != nullptr; }, 10000));
+    EXPECT_TRUE(tb::WaitUntil([] { return tb::FindClient() != nullptr; }, 10000));
 
     // The flag is left as it was, so the next call starts the client again.
     EXPECT_EQ(S_OK, CallRemote(library_.restartClient, {}).result);
@@ -119,14 +119,15 @@ TEST_F(LifecycleTest, RestartAfterShutdownStartsClientWithRestartSwitchEachTime)
 TEST_F(LifecycleTest, RestartForcedByOneByteInputEvenWithoutFlag)
 {
     std::wstring folder = MakeInstallation(root_, true);
-    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, kSettingsKey));
 
     EXPECT_EQ(S_OK, CallRemote(library_.restartClient, {1}).result);
+    // No flag before the call, and it leaves none.
+    EXPECT_FALSE(tb::RegKeyExists(HKEY_CURRENT_USER, tb::kSettingsKey));
     EXPECT_EQ(1u, tb::ProcessesUnder(folder).size());
     ASSERT_TRUE(WaitForStarts(1));
     EXPECT_EQ((std::vector<std::string>{"start:/RESTART"}), Starts());
 
-    ASSERT_TRUE(tb::SetRegDword(HKEY_CURRENT_USER, kSettingsKey, L"AutoRestart", 0));
+    ASSERT_TRUE(tb::SetRegDword(HKEY_CURRENT_USER, tb::kSettingsKey, L"AutoRestart", 0));
     EXPECT_EQ(S_OK, CallRemote(library_.restartClient, {0xFF}).result);
     EXPECT_EQ(2u, tb::ProcessesUnder(folder).size());
 }
@@ -150,7 +151,7 @@ TEST_P(RestartNotStarting, ReturnsOkAndStartsNothing)
     const NoStart &setup = GetParam();
     std::wstring folder = MakeInstallation(root_, true);
     if (!setup.flag.empty())
-        ASSERT_TRUE(tb::SetRegRaw(HKEY_CURRENT_USER, kSettingsKey, L"AutoRestart", REG_DWORD,
+        ASSERT_TRUE(tb::SetRegRaw(HKEY_CURRENT_USER, tb::kSettingsKey, L"AutoRestart", REG_DWORD,
                                   setup.flag.data(), static_cast<DWORD>(setup.flag.size())));
 
     CallResult call = CallRemote(library_.restartClient, setup.input);
@@ -175,7 +176,7 @@ TEST_F(LifecycleTest, RestartCountsAnyFourByteFlagByItsContents)
 {
     std::wstring folder = MakeInstallation(root_, true);
     DWORD flag = 2;
-    ASSERT_TRUE(tb::SetRegRaw(HKEY_CURRENT_USER, kSettingsKey, L"AutoRestart", REG_BINARY, &flag,
+    ASSERT_TRUE(tb::SetRegRaw(HKEY_CURRENT_USER, tb::kSettingsKey, L"AutoRestart", REG_BINARY, &flag,
                               sizeof(flag)));
     EXPECT_EQ(S_OK, CallRemote(library_.restartClient, {}).result);
     EXPECT_EQ(1u, tb::ProcessesUnder(folder).size());

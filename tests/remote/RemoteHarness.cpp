@@ -5,8 +5,6 @@
 
 namespace remote {
 
-const wchar_t kInstallKey[] = L"Software\\Apps\\Pelorin Client";
-const wchar_t kSettingsKey[] = L"Software\\Pelorin";
 const wchar_t kMutexName[] = L"Global\\PelorinKeyHook";
 const wchar_t kNotInstalledCaption[] = L"Client Error";
 const wchar_t kNotInstalledText[] = L"Client is not installed properly. Please re-install.";
@@ -72,18 +70,13 @@ std::wstring MakeInstallation(const tb::TempDir &root, bool withClient)
     CreateDirectoryW(folder.c_str(), nullptr);
     if (withClient)
         tb::CopyBinary(L"Client.exe", folder + L"\\Client.exe");
-    EXPECT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", folder));
+    EXPECT_TRUE(tb::SetRegString(HKEY_LOCAL_MACHINE, tb::kInstallKey, L"InstallDir", folder));
     return folder;
 }
 
 bool ReadAutoRestart(DWORD *value)
 {
-    return tb::ReadRegDword(HKEY_CURRENT_USER, kSettingsKey, L"AutoRestart", value);
-}
-
-HWND FindClient()
-{
-    return FindWindowW(L"PL3WNDCLASS", L"Pelorin");
+    return tb::ReadRegDword(HKEY_CURRENT_USER, tb::kSettingsKey, L"AutoRestart", value);
 }
 
 bool MutexExists()

@@ -1,7 +1,6 @@
-// What the Sembrin tests share: a freshly loaded copy of the library, the
-// registry places of the client contract, a thread that pumps messages while
-// it calls into the library, and a focused window that records the keys that
-// reach it.
+// What the Sembrin tests share: a freshly loaded copy of the library, a
+// thread that pumps messages while it calls into the library, and a focused
+// window that records the keys that reach it.
 #pragma once
 
 #include <windows.h>
@@ -17,8 +16,6 @@
 
 namespace remote {
 
-extern const wchar_t kInstallKey[];
-extern const wchar_t kSettingsKey[];
 extern const wchar_t kMutexName[];
 extern const wchar_t kNotInstalledCaption[];
 extern const wchar_t kNotInstalledText[];
@@ -63,7 +60,6 @@ CallResult CallRemote(BlockCall call, const std::vector<BYTE> &input);
 // An installation folder named in InstallDir, optionally holding the client.
 std::wstring MakeInstallation(const tb::TempDir &root, bool withClient);
 bool ReadAutoRestart(DWORD *value);
-HWND FindClient();
 bool MutexExists();
 // Hooks the testbed's coredll.dll has installed and not removed, and the
 // calls of its CallNextHookEx so far; -1 when it is not loaded.

@@ -197,53 +197,66 @@ bool CreateChild(const std::wstring &commandLine, const RunOptions &options, STA
     return false;
 }
 
-void ReadAvailable(HANDLE pipe, std::string *output)
-{
-    for (;;) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0)
-            return;
-        char buffer[65536];
-        DWORD got = 0;
-        DWORD want = available < sizeof(buffer) ? available : (DWORD)sizeof(buffer);
-        if (!ReadFile(pipe, buffer, want, &got, nullptr) || got == 0)
-            return;
-        output->append(buffer, got);
-    }
-}
-
 }  // namespace
 
-ProcessResult RunProcess(const std::wstring &commandLine, const RunOptions &options)
+bool StartPiped(const std::wstring &commandLine, const RunOptions &options, HANDLE input,
+                PROCESS_INFORMATION *info, HANDLE *readEnd)
 {
-    ProcessResult result;
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
-        result.startError = GetLastError();
-        return result;
+    HANDLE writeEnd = nullptr;
+    HANDLE nul = INVALID_HANDLE_VALUE;
+    *info = PROCESS_INFORMATION{};
+    if (!CreatePipe(readEnd, &writeEnd, &inheritable, 0)) {
+        *readEnd = nullptr;
+        return false;
     }
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               &inheritable, OPEN_EXISTING, 0, nullptr);
-
+    SetHandleInformation(*readEnd, HANDLE_FLAG_INHERIT, 0);
+    if (input == nullptr)
+        input = nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &inheritable, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW startup = {sizeof(startup)};
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = input;
     startup.hStdOutput = writeEnd;
     startup.hStdError = writeEnd;
-    PROCESS_INFORMATION info = {};
-    DWORD begin = GetTickCount();
-    result.started = CreateChild(commandLine, options, &startup, TRUE, &info);
-    if (!result.started)
-        result.startError = GetLastError();
+    bool started = CreateChild(commandLine, options, &startup, TRUE, info);
+    DWORD error = GetLastError();
     CloseHandle(writeEnd);
-    if (input != INVALID_HANDLE_VALUE)
-        CloseHandle(input);
+    if (nul != INVALID_HANDLE_VALUE)
+        CloseHandle(nul);
+    SetLastError(error);
+    return started;
+}
 
-    if (result.started) {
+bool ReadWaiting(HANDLE pipe, std::string *bytes)
+{
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
+            return false;
+        if (available == 0)
+            return true;
+        char buffer[65536];
+        DWORD got = 0;
+        DWORD want = available < sizeof(buffer) ? available : (DWORD)sizeof(buffer);
+        if (!ReadFile(pipe, buffer, want, &got, nullptr))
+            return false;
+        bytes->append(buffer, got);
+    }
+}
+
+ProcessResult RunProcess(const std::wstring &commandLine, const RunOptions &options)
+{
+    ProcessResult result;
+    PROCESS_INFORMATION info = {};
+    HANDLE readEnd = nullptr;
+    DWORD begin = GetTickCount();
+    result.started = StartPiped(commandLine, options, nullptr, &info, &readEnd);
+    if (!result.started) {
+        result.startError = GetLastError();
+    } else {
         for (;;) {
-            ReadAvailable(readEnd, &result.output);
+            ReadWaiting(readEnd, &result.output);
             DWORD wait = WaitForSingleObject(info.hProcess, 5);
             if (wait == WAIT_OBJECT_0)
                 break;
@@ -255,12 +268,13 @@ ProcessResult RunProcess(const std::wstring &commandLine, const RunOptions &opti
             }
         }
         result.elapsedMs = GetTickCount() - begin;
-        ReadAvailable(readEnd, &result.output);
+        ReadWaiting(readEnd, &result.output);
         GetExitCodeProcess(info.hProcess, &result.exitCode);
         CloseHandle(info.hThread);
         CloseHandle(info.hProcess);
     }
-    CloseHandle(readEnd);
+    if (readEnd != nullptr)
+        CloseHandle(readEnd);
     return result;
 }
 
@@ -314,6 +328,26 @@ Process StartProcess(const std::wstring &commandLine, const RunOptions &options)
     if (!CreateChild(commandLine, options, &startup, FALSE, &process.info_))
         process.info_ = PROCESS_INFORMATION{};
     return process;
+}
+
+Process HoldProcess(DWORD processId)
+{
+    Process process;
+    process.info_.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId);
+    if (process.info_.hProcess != nullptr)
+        process.info_.dwProcessId = processId;
+    return process;
+}
+
+bool IsRunning(DWORD processId)
+{
+    Process process = HoldProcess(processId);
+    return process.started() && !process.Wait(0);
+}
+
+bool ProcessReachable(DWORD processId)
+{
+    return HoldProcess(processId).started();
 }
 
 std::vector<DWORD> ProcessesUnder(const std::wstring &folder)
@@ -552,6 +586,25 @@ void DeleteRegTree(HKEY root, const std::wstring &subkey)
 {
     RegDeleteTreeW(root, subkey.c_str());
     RegDeleteKeyW(root, subkey.c_str());
+}
+
+// --- the device client ----------------------------------------------------
+
+const wchar_t kInstallKey[] = L"Software\\Apps\\Pelorin Client";
+const wchar_t kSettingsKey[] = L"Software\\Pelorin";
+
+HWND FindClient()
+{
+    return FindWindowW(L"PL3WNDCLASS", L"Pelorin");
+}
+
+Process StartClient(const std::wstring &folder)
+{
+    Process client = StartProcess(L"\"" + folder + L"\\Client.exe\"");
+    EXPECT_TRUE(client.started());
+    EXPECT_TRUE(WaitUntil([] { return FindClient() != nullptr; }, 10000))
+        << "the client window never appeared";
+    return client;
 }
 
 // --- environment ----------------------------------------------------------

@@ -67,6 +67,15 @@ struct RunOptions {
     HANDLE job = nullptr;           // a job the program is in from its first instruction
 };
 
+// Starts a program with its standard output and error on one new pipe, of
+// which *readEnd is the caller's, and input (NUL where null) as its standard
+// input. The caller closes the handles in *info and *readEnd.
+bool StartPiped(const std::wstring &commandLine, const RunOptions &options, HANDLE input,
+                PROCESS_INFORMATION *info, HANDLE *readEnd);
+// Adds what is waiting in a pipe to bytes, without waiting for more; false
+// when the pipe cannot be read, at end-of-file for one.
+bool ReadWaiting(HANDLE pipe, std::string *bytes);
+
 // Starts a program with its standard output and error on one pipe and its
 // standard input on NUL, collects everything it writes until it ends (and
 // what was then already waiting in the pipe), and returns it with the exit
@@ -94,11 +103,21 @@ public:
 
 private:
     friend Process StartProcess(const std::wstring &, const RunOptions &);
+    friend Process HoldProcess(DWORD);
     PROCESS_INFORMATION info_ = {};
 };
 
 // Starts a program with no pipes; the result tells whether it started.
 Process StartProcess(const std::wstring &commandLine, const RunOptions &options = RunOptions());
+
+// A process of the scenario by its id, held open so that its end can be
+// waited for; started() is false when it could not be opened.
+Process HoldProcess(DWORD processId);
+// Whether the process still runs.
+bool IsRunning(DWORD processId);
+// Whether the process object can still be reached by its id: while it runs,
+// and after its end for as long as anyone holds a handle to it.
+bool ProcessReachable(DWORD processId);
 
 // Ids of the running processes whose program file lies below folder.
 std::vector<DWORD> ProcessesUnder(const std::wstring &folder);
@@ -161,6 +180,14 @@ bool ReadRegDword(HKEY root, const std::wstring &subkey, const std::wstring &nam
 bool RegKeyExists(HKEY root, const std::wstring &subkey);
 bool RegValueExists(HKEY root, const std::wstring &subkey, const std::wstring &name);
 void DeleteRegTree(HKEY root, const std::wstring &subkey);
+
+// --- the device client, as both device libraries meet it -----------------
+extern const wchar_t kInstallKey[];   // under HKEY_LOCAL_MACHINE: InstallDir
+extern const wchar_t kSettingsKey[];  // under HKEY_CURRENT_USER: AutoRestart
+// The client stand-in's main window, found by class and title; null if none.
+HWND FindClient();
+// Starts folder's Client.exe as a user would and waits for its window.
+Process StartClient(const std::wstring &folder);
 
 // --- environment ----------------------------------------------------------
 // Sets (or, with nullptr, removes) an environment variable of this process,
