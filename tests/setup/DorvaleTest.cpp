@@ -72,8 +72,35 @@ ULONGLONG Timed(Call call)
     return GetTickCount64() - start;
 }
 
+// A way to arrange the installation before a call, and its name.
+struct Arrangement {
+    const char *name;
+    std::function<bool()> arrange;
+};
+
 class DorvaleTest : public ::testing::Test {
 protected:
+    // InstallDir missing or of no use, each arranged on the installation.
+    std::vector<Arrangement> UnusableInstallDirs()
+    {
+        static const DWORD number = 7;
+        return {
+            {"no key", [] { tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kInstallKey); return true; }},
+            {"no value",
+             [this] {
+                 tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kInstallKey);
+                 return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"Other", installDir);
+             }},
+            {"not a string",
+             [] {
+                 return tb::SetRegRaw(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", REG_DWORD,
+                                      &number, sizeof(number));
+             }},
+            {"empty string",
+             [] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L""); }},
+        };
+    }
+
     tb::TempDir temp;
     std::wstring installDir = temp.Join(L"Pelorin Client");
     std::wstring clientLog = temp.Join(L"client.log");
@@ -311,41 +338,11 @@ HLOCAL WINAPI LocalAllocFollowedByNoZero(UINT flags, SIZE_T size)
     return block;
 }
 
-// Points the module's import of a kernel32 function at replacement.
-bool ReplaceImport(HMODULE module, const char *name, void *replacement)
-{
-    BYTE *base = reinterpret_cast<BYTE *>(module);
-    auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(
-        base + reinterpret_cast<IMAGE_DOS_HEADER *>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &imports =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto *library = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + imports.VirtualAddress);
-         library->Name != 0; ++library) {
-        if (_stricmp(reinterpret_cast<char *>(base + library->Name), "kernel32.dll") != 0)
-            continue;
-        auto *names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + library->OriginalFirstThunk);
-        auto *slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + library->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) ||
-                strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData)->Name,
-                       name) != 0)
-                continue;
-            DWORD old = 0;
-            if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old))
-                return false;
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
-            return true;
-        }
-    }
-    return false;
-}
-
 TEST_F(DorvaleTest, InstallExitRunsClientOnceWithSetVersion)
 {
     // A directory read without room for the terminator added to it would run
     // on into what follows it.
-    ASSERT_TRUE(ReplaceImport(library, "LocalAlloc", reinterpret_cast<void *>(LocalAllocFollowedByNoZero)));
+    ASSERT_NE(nullptr, tb::ReplaceImport(library, "LocalAlloc", reinterpret_cast<void *>(LocalAllocFollowedByNoZero)));
     // Installation directory stored with and without a terminator.
     for (bool terminated : {true, false}) {
         SCOPED_TRACE(terminated ? "terminated" : "unterminated");
@@ -462,43 +459,27 @@ TEST_F(DorvaleTest, InstallExitUndoesWhenNoClientCanBeStarted)
     // starts nothing by a path that long, so the names the library asks to
     // start tell; on a device the client log would, too.
     startsAsked.clear();
-    ASSERT_TRUE(ReplaceImport(library, "CreateProcessW", reinterpret_cast<void *>(CreateProcessRecorded)));
+    ASSERT_NE(nullptr, tb::ReplaceImport(library, "CreateProcessW", reinterpret_cast<void *>(CreateProcessRecorded)));
     std::wstring longDir = MakeDirOfLength(temp.path(), 289, L'd');
     ASSERT_EQ(289u, longDir.size());
     ASSERT_TRUE(tb::CopyBinary(L"Client.exe", longDir + L"\\Client.exe"));
     ASSERT_TRUE(tb::CopyBinary(L"Client.exe", longDir + L"\\Client.ex"));
 
-    const DWORD number = 7;
-    struct Case {
-        const char *name;
-        std::function<bool()> arrange;
-    } cases[] = {
-        {"no Client.exe", [&] { return DeleteFileW((installDir + L"\\Client.exe").c_str()) != FALSE; }},
-        {"no key", [&] { tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kInstallKey); return true; }},
-        {"no value",
-         [&] {
-             tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kInstallKey);
-             return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"Other", installDir);
-         }},
-        {"not a string",
-         [&] {
-             return tb::SetRegRaw(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", REG_DWORD,
-                                  &number, sizeof(number));
-         }},
-        {"empty string",
-         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L""); }},
-        {"path too long",
-         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", longDir); }},
-        // Resolved against the current folder, this names the installation,
-        // with its client back in place.
-        {"relative path",
-         [&] {
-             return tb::CopyBinary(L"Client.exe", installDir + L"\\Client.exe")
-                    && tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir",
-                                        L"Pelorin Client");
-         }},
-    };
-    for (const Case &c : cases) {
+    std::vector<Arrangement> cases = UnusableInstallDirs();
+    cases.insert(cases.begin(), {"no Client.exe", [&] {
+                                     return DeleteFileW((installDir + L"\\Client.exe").c_str()) != FALSE;
+                                 }});
+    cases.push_back({"path too long", [&] {
+                         return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", longDir);
+                     }});
+    // Resolved against the current folder, this names the installation,
+    // with its client back in place.
+    cases.push_back({"relative path", [&] {
+                         return tb::CopyBinary(L"Client.exe", installDir + L"\\Client.exe")
+                                && tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir",
+                                                    L"Pelorin Client");
+                     }});
+    for (const Arrangement &c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(c.arrange());
         EXPECT_EQ(1, installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0));
@@ -581,7 +562,7 @@ BOOL WINAPI DeleteFileRecorded(LPCWSTR path)
 TEST_F(UninstallTest, UninstallInitClearsExactlyWhatMayGo)
 {
     deletesAsked.clear();
-    ASSERT_TRUE(ReplaceImport(library, "DeleteFileW", reinterpret_cast<void *>(DeleteFileRecorded)));
+    ASSERT_NE(nullptr, tb::ReplaceImport(library, "DeleteFileW", reinterpret_cast<void *>(DeleteFileRecorded)));
     for (bool readOnlyInTemp : {false, true}) {
         SCOPED_TRACE(readOnlyInTemp ? "read-only file in Temp" : "Temp all deletable");
         std::wstring dir = temp.Join(readOnlyInTemp ? L"Client B" : L"Client A");
@@ -641,30 +622,19 @@ TEST_F(UninstallTest, UninstallInitWithoutUsableInstallDirStillRemovesKeyAndShor
     ASSERT_TRUE(MakeFile(L"C:\\Temp\\dorvale-probe.tmp"));
     ASSERT_TRUE(MakeFile(L"C:\\dorvale-probe.tmp"));
 
-    const DWORD number = 7;
-    struct Case {
-        const char *name;
-        std::function<bool()> arrange;
-    } cases[] = {
-        {"no key", [&] { tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kInstallKey); return true; }},
-        {"no value",
-         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"Other", installDir); }},
-        {"not a string",
-         [&] {
-             return tb::SetRegRaw(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", REG_DWORD,
-                                  &number, sizeof(number));
-         }},
-        {"empty string",
-         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L""); }},
-        {"drive root",
-         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L"C:\\"); }},
-        {"drive letter alone",
-         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L"C:"); }},
-        // Resolved against the current folder, this names the installation.
-        {"relative path",
-         [&] { return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L"Pelorin Client"); }},
-    };
-    for (const Case &c : cases) {
+    std::vector<Arrangement> cases = UnusableInstallDirs();
+    cases.push_back({"drive root", [] {
+                         return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L"C:\\");
+                     }});
+    cases.push_back({"drive letter alone", [] {
+                         return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir", L"C:");
+                     }});
+    // Resolved against the current folder, this names the installation.
+    cases.push_back({"relative path", [] {
+                         return tb::SetRegString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallDir",
+                                                 L"Pelorin Client");
+                     }});
+    for (const Arrangement &c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(c.arrange());
         ASSERT_TRUE(tb::SetRegDword(HKEY_CURRENT_USER, kSettingsKey, L"AutoRestart", 1));

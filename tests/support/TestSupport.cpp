@@ -642,60 +642,55 @@ DWORD WINAPI MarkedGetFileAttributesW(LPCWSTR path)
     return attributes;
 }
 
-// The import address table entry through which module calls function of
-// library, or nullptr.
-void **ImportSlot(HMODULE module, const char *library, const char *function)
+}  // namespace
+
+void *ReplaceImport(HMODULE module, const char *function, void *replacement)
 {
+    if (module == nullptr)
+        return nullptr;
     auto *base = reinterpret_cast<BYTE *>(module);
-    auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
-    auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(
+        base + reinterpret_cast<IMAGE_DOS_HEADER *>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY &imports =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (imports.VirtualAddress == 0)
         return nullptr;
     for (auto *entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + imports.VirtualAddress);
          entry->Name != 0; ++entry) {
-        if (_stricmp(reinterpret_cast<char *>(base + entry->Name), library) != 0)
+        if (_stricmp(reinterpret_cast<char *>(base + entry->Name), "kernel32.dll") != 0)
             continue;
         auto *names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + entry->OriginalFirstThunk);
         auto *slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + entry->FirstThunk);
         for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) ||
+                strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData)->Name,
+                       function) != 0)
                 continue;
-            auto *byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<char *>(byName->Name), function) == 0)
-                return reinterpret_cast<void **>(&slots->u1.Function);
+            void **slot = reinterpret_cast<void **>(&slots->u1.Function);
+            void *previous = *slot;
+            DWORD old = 0;
+            if (!VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &old))
+                return nullptr;
+            *slot = replacement;
+            VirtualProtect(slot, sizeof(*slot), old, &old);
+            return previous;
         }
     }
     return nullptr;
 }
 
-void WriteSlot(void **slot, void *value)
-{
-    DWORD old = 0;
-    VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &old);
-    *slot = value;
-    VirtualProtect(slot, sizeof(*slot), old, &old);
-}
-
-}  // namespace
-
 TemporaryFolderMark::TemporaryFolderMark(HMODULE module, const std::wstring &folder)
+    : module_(module)
 {
-    if (module == nullptr)
-        return;
-    slot_ = ImportSlot(module, "KERNEL32.dll", "GetFileAttributesW");
-    if (slot_ == nullptr)
-        return;
     g_markedFolder = folder;
-    original_ = *slot_;
-    WriteSlot(slot_, reinterpret_cast<void *>(&MarkedGetFileAttributesW));
+    original_ = ReplaceImport(module, "GetFileAttributesW",
+                              reinterpret_cast<void *>(&MarkedGetFileAttributesW));
 }
 
 TemporaryFolderMark::~TemporaryFolderMark()
 {
-    if (slot_ != nullptr)
-        WriteSlot(slot_, original_);
+    if (original_ != nullptr)
+        ReplaceImport(module_, "GetFileAttributesW", original_);
 }
 
 }  // namespace tb

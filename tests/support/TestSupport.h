@@ -206,6 +206,12 @@ private:
 };
 
 // --- what Wine cannot show -------------------------------------------------
+// Points module's import of the kernel32 function at replacement and returns
+// what it pointed at before; nullptr when module imports no such function.
+// Where Wine hides an outcome, a case can see what the library asks of the
+// system, or give it an answer Wine cannot.
+void *ReplaceImport(HMODULE module, const char *function, void *replacement);
+
 // Wine keeps no FILE_ATTRIBUTE_TEMPORARY on a folder (SetFileAttributesW
 // succeeds and drops it), yet CE marks a storage card's folder, and may mark
 // every folder on the card, with it. While the object lives, the
@@ -219,10 +225,10 @@ public:
     TemporaryFolderMark &operator=(const TemporaryFolderMark &) = delete;
 
     // False when module imports no GetFileAttributesW.
-    bool active() const { return slot_ != nullptr; }
+    bool active() const { return original_ != nullptr; }
 
 private:
-    void **slot_ = nullptr;
+    HMODULE module_;
     void *original_ = nullptr;
 };
 
