@@ -60,13 +60,19 @@ void SeeFilesAsRedirected(void)
     SetLastError(error);
 }
 
+// Opens a file only to look at it, whatever else holds it open.
+static HANDLE OpenToLookAt(const WCHAR *path)
+{
+    return CreateFileW(path, FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                       OPEN_EXISTING, 0, NULL);
+}
+
 // What tells a file apart from every other, by whatever name or link it is
 // reached; FALSE where the file cannot be looked at.
 static BOOL GetFileIdentity(const WCHAR *path, BY_HANDLE_FILE_INFORMATION *identity)
 {
-    HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
+    HANDLE file = OpenToLookAt(path);
     BOOL known;
 
     if (file == INVALID_HANDLE_VALUE)
@@ -117,9 +123,7 @@ static BOOL GetFinalName(const WCHAR *name, WCHAR *path, DWORD size)
 
     if (getFinalPathName == NULL)
         return FALSE;
-    file = CreateFileW(name, FILE_READ_ATTRIBUTES,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                       OPEN_EXISTING, 0, NULL);
+    file = OpenToLookAt(name);
     if (file == INVALID_HANDLE_VALUE)
         return FALSE;
     // Flags 0: the normalised name, with its drive letter.
