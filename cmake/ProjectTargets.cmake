@@ -115,12 +115,12 @@ set(SEMBRIN_EXPORTS 1:HookKeys 2:DllMain 3:RestartClient 4:ShutdownClient)
 set(DORVALE_EXPORTS 1:Install_Exit 2:Install_Init 3:Uninstall_Exit 4:Uninstall_Init)
 set(PROJECT_EXPORT_CHECK ${PROJECT_SOURCE_DIR}/tests/support/check-exports.sh)
 
-# A check run on the build machine itself (no Wine), for example an objdump
-# look at a built binary. The command sees OBJDUMP, BIN and the project's
-# VERSION in its environment.
+# A check run on the build machine itself (no Wine), for example a look at a
+# built binary with tests/support/pe-facts.py. The command sees BIN and the
+# project's VERSION in its environment.
 function(add_pe_check name)
   cmake_parse_arguments(ARG "" "" "COMMAND" ${ARGN})
   add_test(NAME ${name} COMMAND ${ARG_COMMAND})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "OBJDUMP=${PROJECT_OBJDUMP};BIN=${CMAKE_RUNTIME_OUTPUT_DIRECTORY};VERSION=${PROJECT_VERSION}")
+    ENVIRONMENT "BIN=${CMAKE_RUNTIME_OUTPUT_DIRECTORY};VERSION=${PROJECT_VERSION}")
 endfunction()

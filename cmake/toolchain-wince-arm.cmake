@@ -24,4 +24,3 @@ set(CMAKE_CXX_FLAGS_INIT "-DUNDER_CE=1")
 # coredll, which the CE compiler links by itself.
 set(CMAKE_C_STANDARD_LIBRARIES "" CACHE STRING "Libraries linked into every C target")
 set(CMAKE_CXX_STANDARD_LIBRARIES "" CACHE STRING "Libraries linked into every C++ target")
-set(PROJECT_OBJDUMP ${CEGCC_ROOT}/bin/arm-mingw32ce-objdump)

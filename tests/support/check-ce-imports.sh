@@ -2,7 +2,7 @@
 # Fails when a device library imports a platform function that Windows CE
 # does not offer: every import must be on the list of CE platform functions.
 #   check-ce-imports.sh <library file name> <list> [desktop|wince]
-# Environment: OBJDUMP (the target's objdump), BIN (the build's bin folder).
+# Environment: BIN (the build's bin folder).
 #
 # desktop (the default), for the desktop builds: an import passes by its CE
 # name or by the desktop name device/common maps to it. Left out, as the
@@ -33,14 +33,8 @@ else
     allowed=" $(awk '!/^#/ && NF >= 4 && $3 != "-" { print ($3 == "=" ? $1 : $3) }' "$list" | tr '\n' ' ') "
 fi
 
-# "DLL Name: X" opens a library's imports; each import is "<vma> <hint> <name>".
-imports=$("$OBJDUMP" -p "$dll" | awk '
-    /^The Import Tables/ { table = 1; next }
-    table && /^[^ \t]/ { table = 0 }
-    table && /DLL Name:/ { library = $3; next }
-    table && library != "" && /^\t[0-9a-f]+\t/ {
-        print library, (NF >= 3 ? $3 : "(ordinal " $2 ")")
-    }')
+# One "<library> <name or #ordinal>" an import.
+imports=$("$(dirname "$0")/pe-facts.py" "$dll" | sed -n 's/^import //p')
 [ -n "$imports" ] || { echo "no import table read from $dll"; exit 1; }
 
 listed() { case "$allowed" in *" $1 "*) true ;; *) false ;; esac; }
