@@ -179,6 +179,22 @@ static void RemoveEmptyFolder(LPCWSTR directory, LPCWSTR suffix)
         RemoveDirectoryW(path);
 }
 
+// The client's program path in program (CLIENT_PROGRAM_PATH_CHARS), from
+// the registry rather than the installer's argument. False when there is no
+// usable installation directory or the path would not fit.
+static BOOL ReadClientProgram(LPWSTR program)
+{
+    LPWSTR directory = ReadInstallDir();
+    BOOL fits;
+
+    if (directory == NULL)
+        return FALSE;
+    fits = JoinString(program, CLIENT_PROGRAM_PATH_CHARS, directory,
+                      CLIENT_PROGRAM_NAME, NULL);
+    LocalFree(directory);
+    return fits;
+}
+
 // Starts the client once with "/SETVERSION" and waits for it to end. One that
 // has not ended in time is ended here: the installer undoes the installation
 // next, and a client still running would keep its files from being removed.
@@ -236,9 +252,7 @@ codeINSTALL_EXIT Install_Exit(HWND parent, LPCWSTR installDir,
                               WORD failedShortcuts)
 {
     WCHAR program[CLIENT_PROGRAM_PATH_CHARS];
-    BOOL haveProgram = FALSE;
     BOOL ended = FALSE;
-    LPWSTR directory;
 
     (void)parent;
     (void)installDir;
@@ -248,15 +262,7 @@ codeINSTALL_EXIT Install_Exit(HWND parent, LPCWSTR installDir,
     (void)failedRegValues;
     (void)failedShortcuts;
 
-    // The registry, not the installer's argument, says where the client is.
-    directory = ReadInstallDir();
-    if (directory != NULL) {
-        haveProgram = JoinString(program, CLIENT_PROGRAM_PATH_CHARS, directory,
-                                 CLIENT_PROGRAM_NAME, NULL);
-        LocalFree(directory);
-    }
-
-    if (!haveProgram || !RunClientSetVersion(program, &ended)) {
+    if (!ReadClientProgram(program) || !RunClientSetVersion(program, &ended)) {
         MessageBoxW(NULL, L"Failed to execute Client", L"Install Exit Error 1",
                     MB_OK);
         return codeINSTALL_EXIT_UNINSTALL;
