@@ -1,7 +1,8 @@
 // A console of its own for the interruption and console tests: the test
 // program, started from Linux, has none and cannot make one. Starts pl3.com
 // in this console, waits until the twin says "ready", sends the console
-// control event to the console and writes down what became of pl3.com.
+// control event to the console (Ctrl+Break to pl3.com's own process group)
+// and writes down what became of pl3.com.
 //
 // Usage: ctrl-helper <report file> c|break|close|c-unread <program> <arguments...>
 //        ctrl-helper listen <marker file>
@@ -67,10 +68,10 @@ int Listen(const wchar_t *marker)
 
 // Starts the program in our console with its output on a pipe of ours and
 // waits until it says "ready", or ends, or 10 s have passed.
-bool Start(std::wstring line, PROCESS_INFORMATION *pl3, HANDLE *readEnd, std::string *output,
-           bool reading)
+bool Start(std::wstring line, const tb::RunOptions &options, PROCESS_INFORMATION *pl3,
+           HANDLE *readEnd, std::string *output, bool reading)
 {
-    if (!tb::StartPiped(line, tb::RunOptions(), GetStdHandle(STD_INPUT_HANDLE), pl3, readEnd))
+    if (!tb::StartPiped(line, options, GetStdHandle(STD_INPUT_HANDLE), pl3, readEnd))
         return false;
 
     DWORD begin = GetTickCount();
@@ -216,12 +217,17 @@ int wmain(int argc, wchar_t **argv)
         line += std::wstring(L" ") + argv[i];
     std::wstring event = argv[2];
     bool reading = event != L"c-unread";
+    // Ctrl+Break goes to the program's own group alone: sent to every
+    // process of the console, it would reach this helper too.
+    tb::RunOptions options;
+    if (event == L"break")
+        options.creationFlags = CREATE_NEW_PROCESS_GROUP;
 
     PROCESS_INFORMATION pl3 = {};
     HANDLE readEnd = nullptr;
     std::string output;
     int retried = 0;
-    if (!Start(line, &pl3, &readEnd, &output, reading))
+    if (!Start(line, options, &pl3, &readEnd, &output, reading))
         return 5;
     if (WasRefusedItsStart(pl3, readEnd, &output)) {
         CloseHandle(pl3.hThread);
@@ -230,7 +236,7 @@ int wmain(int argc, wchar_t **argv)
         pl3 = PROCESS_INFORMATION{};
         output.clear();
         retried = 1;
-        if (!Start(line, &pl3, &readEnd, &output, reading))
+        if (!Start(line, options, &pl3, &readEnd, &output, reading))
             return 5;
     }
 
@@ -241,7 +247,8 @@ int wmain(int argc, wchar_t **argv)
         FreeConsole();
         if (window == nullptr || !PostMessageW(window, WM_CLOSE, 0, 0))
             generate = window == nullptr ? ERROR_INVALID_WINDOW_HANDLE : GetLastError();
-    } else if (!GenerateConsoleCtrlEvent(event == L"break" ? CTRL_BREAK_EVENT : CTRL_C_EVENT, 0)) {
+    } else if (event == L"break" ? !GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, pl3.dwProcessId)
+                                 : !GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
         generate = GetLastError();
     }
 

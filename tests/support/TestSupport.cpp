@@ -171,7 +171,7 @@ bool CreateChild(const std::wstring &commandLine, const RunOptions &options, STA
         std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
         line.push_back(L'\0');
         // Suspended until it is in the job, so that all it starts is there too.
-        DWORD flags = options.job != nullptr ? CREATE_SUSPENDED : 0;
+        DWORD flags = options.creationFlags | (options.job != nullptr ? CREATE_SUSPENDED : 0);
         if (CreateProcessW(options.application.empty() ? nullptr : options.application.c_str(),
                            line.data(), nullptr, nullptr, inherit, flags, nullptr,
                            options.currentDirectory.empty() ? nullptr

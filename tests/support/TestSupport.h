@@ -65,6 +65,7 @@ struct RunOptions {
     std::wstring currentDirectory;  // empty: the test's own
     DWORD timeoutMs = 30000;
     HANDLE job = nullptr;           // a job the program is in from its first instruction
+    DWORD creationFlags = 0;        // added to CreateProcessW's
 };
 
 // Starts a program with its standard output and error on one new pipe, of
