@@ -28,11 +28,12 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
     -subj "/CN=Throwaway Test CA" -addext "basicConstraints=critical,CA:TRUE" \
     -addext "keyUsage=critical,keyCertSign" 2>/dev/null
 # Signs csr's certificate <out> with the CA: extended key usage <usage>,
-# valid for two days from now, or from the time faketime names.
+# valid for two days from now, or from the time faketime names, held still
+# there (a clock that ran on could issue it a second late).
 issue() {
     printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' \
         "$3" >"$2.ext"
-    ${4:+env TZ=UTC faketime "$4"} openssl x509 -req -in "$1" -CA ca.pem -CAkey ca.key -CAcreateserial \
+    ${4:+env TZ=UTC faketime -f "$4"} openssl x509 -req -in "$1" -CA ca.pem -CAkey ca.key -CAcreateserial \
         -days 2 -extfile "$2.ext" -out "$2" 2>/dev/null
 }
 openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr \
