@@ -6,8 +6,9 @@ MAKEFLAGS += --no-print-directory
 
 all: build
 
+# Once a run: the sub-makes of `make test` are told it is done.
 deps:
-	@tools/install-deps
+	@[ -n "$(DEPS_DONE)" ] || tools/install-deps
 
 build-win32: deps
 	cmake --preset win32 >/dev/null
@@ -26,26 +27,34 @@ build-wince: deps
 
 build: build-win32 build-win64 build-wince
 
-test: build
-	@$(MAKE) test-win32
-	@$(MAKE) test-win64
-	@$(MAKE) test-wince
+# Every preset is built and tested, whatever became of the one before; the
+# run fails at the end, with a line for each preset that failed.
+test: deps
+	@failed=; \
+	for preset in win32 win64 wince; do \
+	    $(MAKE) DEPS_DONE=1 build-$$preset test-$$preset || failed="$$failed $$preset"; \
+	done; \
+	for preset in $$failed; do \
+	    echo "make test: the $$preset preset failed (make build-$$preset test-$$preset)"; \
+	done; \
+	[ -z "$$failed" ]
 
 # Where the machine has no 32-bit Wine, the x86 Wine cases show as skipped
-# and only the x86 build's static checks run.
+# and only the x86 build's static checks run. Each run ends with the reason
+# of every case that skipped.
 test-win32:
 	@if tools/can-run-i386; then \
 	    tools/with-wine win32 ctest --preset win32; \
 	else \
 	    echo "test-win32: this machine has no 32-bit Wine (tools/can-run-i386): the x86 Wine cases are skipped"; \
 	    ctest --preset win32; \
-	fi
+	fi; status=$$?; tools/skip-reasons win32; exit $$status
 
 test-win64:
-	tools/with-wine win64 ctest --preset win64
+	@tools/with-wine win64 ctest --preset win64; status=$$?; tools/skip-reasons win64; exit $$status
 
 test-wince:
-	ctest --preset wince
+	@ctest --preset wince; status=$$?; tools/skip-reasons wince; exit $$status
 
 # pl3.com is shown as users get it, the x86 build, where the machine runs
 # 32-bit programs; the device libraries are for ARM, so their desktop
