@@ -68,7 +68,10 @@ static BOOL ResolveClientPath(void)
     g_clientPath[0] = L'\0';
     if (!g_warned) {
         g_warned = 1;
-        MessageBoxW(NULL, NOT_INSTALLED_TEXT, NOT_INSTALLED_CAPTION, MB_OK);
+        // The service is not in the foreground: a plain box would open
+        // behind whatever is, and hold the remote call where nobody sees it.
+        MessageBoxW(NULL, NOT_INSTALLED_TEXT, NOT_INSTALLED_CAPTION,
+                    MB_OK | MB_SETFOREGROUND);
     }
     return FALSE;
 }

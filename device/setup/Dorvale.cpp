@@ -1,16 +1,19 @@
 // Dorvale: the package installer's setup entry points for the handheld
 // client. Before installation and removal it makes sure the client is closed;
-// it removes the client's Startup shortcut, grants desktop Remote API access,
-// runs the new client once with "/SETVERSION", and at removal clears the
-// client's data folders, the installation directory's files and its per-user
-// key. Nothing is kept between calls.
+// it removes the client's Startup shortcut, grants desktop Remote API access
+// for as long as the client is installed, runs the new client once with
+// "/SETVERSION", and at removal clears the client's data folders, the
+// installation directory's files and its per-user key. Nothing is kept
+// between calls but the Remote API policy that the grant replaced.
 #include <windows.h>
 #include <shlobj.h>
 
 #include "BoundedString.h"
 #include "ClientContract.h"
 #include "DeviceCompat.h"
+#include "RemoteApiPolicy.h"
 #include "SetupEntryPoints.h"
+#include "SetupMessage.h"
 
 // The client path in Install_Exit has room for a longer directory.
 #define CLIENT_PROGRAM_PATH_CHARS   300
@@ -20,19 +23,6 @@
 #define CLOSE_PAUSE_MS              1000
 #define SETVERSION_WAIT_MS          5000
 #define TERMINATE_WAIT_MS           2000
-
-// Policy 4097 (Remote API access) set to 1 (full access).
-static const WCHAR SECURITY_POLICY_DOCUMENT[] =
-    L"<wap-provisioningdoc>"
-    L"<characteristic type=\"SecurityPolicy\">"
-    L"<parm name=\"4097\" value=\"1\"/>"
-    L"</characteristic>"
-    L"</wap-provisioningdoc>";
-
-#define CFGFLAG_PROCESS             0x0001
-
-typedef HRESULT (WINAPI *ProcessConfigXmlProc)(LPCWSTR document, DWORD flags,
-                                               LPWSTR *output);
 
 extern "C" BOOL WINAPI DllMain(HANDLE module, DWORD reason, LPVOID reserved);
 
@@ -82,38 +72,6 @@ static LPWSTR ReadInstallDir(void)
 
     RegCloseKey(key);
     return directory;
-}
-
-// Grants the desktop full Remote API access where the handheld shell offers
-// the configuration manager. Its outcome never stops the installation.
-static void ApplySecurityPolicy(void)
-{
-    HMODULE shell = LoadLibraryW(L"AYGSHELL.DLL");
-    ProcessConfigXmlProc processConfigXml;
-    LPWSTR output = NULL;
-    WCHAR message[CLIENT_PATH_CHARS];
-    HRESULT result;
-
-    if (shell == NULL)
-        return;
-
-    processConfigXml = (ProcessConfigXmlProc)(AnyFunction)GetProcAddressW(
-        shell, L"DMProcessConfigXML");
-    if (processConfigXml != NULL) {
-        result = processConfigXml(SECURITY_POLICY_DOCUMENT, CFGFLAG_PROCESS,
-                                  &output);
-        if (FAILED(result)) {
-            wsprintfW(message, L"Failed to set security policy: %08lx",
-                      (unsigned long)result);
-            MessageBoxW(NULL, message, L"Error", MB_OK);
-            if (output != NULL)
-                MessageBoxW(NULL, output, L"XML Output", MB_OK);
-        }
-        // The configuration manager allocates its output with new[].
-        ReleasePlatformArray(output);
-    }
-
-    FreeLibrary(shell);
 }
 
 // Deletes the client's shortcut from the Startup folder, if both exist, even
@@ -238,11 +196,11 @@ codeINSTALL_INIT Install_Init(HWND parent, BOOL firstCall,
     // old shortcut would hold the files open.
     RemoveStartupShortcut();
     if (!RequestClientExit()) {
-        MessageBoxW(NULL, L"Client cannot be shutdown: reset device.",
-                    L"Install Init Error", MB_OK);
+        ShowSetupMessage(L"Client cannot be shutdown: reset device.",
+                         L"Install Init Error");
         return codeINSTALL_INIT_CANCEL;
     }
-    ApplySecurityPolicy();
+    GrantRemoteApiAccess();
     return codeINSTALL_INIT_CONTINUE;
 }
 
@@ -262,14 +220,17 @@ codeINSTALL_EXIT Install_Exit(HWND parent, LPCWSTR installDir,
     (void)failedRegValues;
     (void)failedShortcuts;
 
+    // An upgrade has run the old package's removal since Install_Init, which
+    // may have put the old policy back.
+    GrantRemoteApiAccess();
     if (!ReadClientProgram(program) || !RunClientSetVersion(program, &ended)) {
-        MessageBoxW(NULL, L"Failed to execute Client", L"Install Exit Error 1",
-                    MB_OK);
+        ShowSetupMessage(L"Failed to execute Client", L"Install Exit Error 1");
+        RestoreRemoteApiAccess();
         return codeINSTALL_EXIT_UNINSTALL;
     }
     if (!ended) {
-        MessageBoxW(NULL, L"Client failed to run", L"Install Exit Error 2",
-                    MB_OK);
+        ShowSetupMessage(L"Client failed to run", L"Install Exit Error 2");
+        RestoreRemoteApiAccess();
         return codeINSTALL_EXIT_UNINSTALL;
     }
     return codeINSTALL_EXIT_DONE;
@@ -284,8 +245,7 @@ codeUNINSTALL_INIT Uninstall_Init(HWND parent, LPCWSTR installDir)
     (void)installDir;
 
     if (!RequestClientExit()) {
-        MessageBoxW(NULL, L"Failed to shutdown Client", L"Uninstall Init Error",
-                    MB_OK);
+        ShowSetupMessage(L"Failed to shutdown Client", L"Uninstall Init Error");
         return codeUNINSTALL_INIT_CANCEL;
     }
 
@@ -313,5 +273,7 @@ codeUNINSTALL_INIT Uninstall_Init(HWND parent, LPCWSTR installDir)
 codeUNINSTALL_EXIT Uninstall_Exit(HWND parent)
 {
     (void)parent;
+    // The grant goes with the client.
+    RestoreRemoteApiAccess();
     return codeUNINSTALL_EXIT_DONE;
 }

@@ -9,6 +9,13 @@
 //                            0x80042a0b; default 0)
 //   PELORIN_AYGSHELL_OUTPUT  if set, handed back as the output text,
 //                            allocated with new[] as the real call does
+//   PELORIN_AYGSHELL_POLICY  a file that keeps policy 4097's value as
+//                            decimal text: a document that sets it (and
+//                            succeeds) writes it there, and a parm-query
+//                            of it is answered from there
+// A parm-query gets the _QUERY_ variants of RESULT and OUTPUT instead; where
+// PELORIN_AYGSHELL_QUERY_OUTPUT is unset it is answered with the kept value,
+// or with no value where none is kept.
 #include <windows.h>
 
 #include <cstdio>
@@ -66,15 +73,39 @@ extern "C" HRESULT WINAPI
 DMProcessConfigXML(LPCWSTR document, DWORD flags, LPWSTR *output)
 {
     Record(document, flags, output);
+    const std::wstring text = document != nullptr ? document : L"";
+    const bool query = text.find(L"<parm-query name=\"4097\"/>") != std::wstring::npos;
+    const std::wstring prefix = query ? L"PELORIN_AYGSHELL_QUERY_" : L"PELORIN_AYGSHELL_";
+    const std::wstring set = L"<parm name=\"4097\" value=\"";
 
-    std::wstring text;
-    if (output != nullptr && ReadEnv(L"PELORIN_AYGSHELL_OUTPUT", text)) {
-        *output = new WCHAR[text.size() + 1];
-        wmemcpy(*output, text.c_str(), text.size() + 1);
+    std::wstring policyFile, kept, answer, result;
+    HRESULT code = ReadEnv((prefix + L"RESULT").c_str(), result)
+                       ? (HRESULT)wcstoul(result.c_str(), nullptr, 0)
+                       : S_OK;
+    if (ReadEnv(L"PELORIN_AYGSHELL_POLICY", policyFile)) {
+        FILE *file = _wfopen(policyFile.c_str(), L"rb");
+        for (int c; file != nullptr && (c = fgetc(file)) >= '0' && c <= '9';)
+            kept += (wchar_t)c;
+        if (file != nullptr)
+            fclose(file);
+        size_t at = text.find(set);
+        if (!query && at != std::string::npos && SUCCEEDED(code) &&
+            (file = _wfopen(policyFile.c_str(), L"wb")) != nullptr) {
+            std::wstring value = text.substr(at + set.size());
+            fputs(ToUtf8(value.substr(0, value.find(L'"'))).c_str(), file);
+            fclose(file);
+        }
     }
-
-    std::wstring result;
-    if (ReadEnv(L"PELORIN_AYGSHELL_RESULT", result))
-        return (HRESULT)wcstoul(result.c_str(), nullptr, 0);
-    return S_OK;
+    bool answered = ReadEnv((prefix + L"OUTPUT").c_str(), answer);
+    if (query && !answered) {
+        answered = true;
+        answer = L"<wap-provisioningdoc><characteristic type=\"SecurityPolicy\">" +
+                 (kept.empty() ? L"" : L"<parm name=\"4097\" value=\"" + kept + L"\"/>") +
+                 L"</characteristic></wap-provisioningdoc>";
+    }
+    if (output != nullptr && answered) {
+        *output = new WCHAR[answer.size() + 1];
+        wmemcpy(*output, answer.c_str(), answer.size() + 1);
+    }
+    return code;
 }

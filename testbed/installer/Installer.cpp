@@ -3,8 +3,12 @@
 // and acts on their results (1 from an _Init cancels, 1 from Install_Exit
 // undoes the installation).
 //
-//   installer install <setup dll> <install dir> [<package folder>]
-//   installer remove  <setup dll> <install dir> [<package folder>]
+//   installer [/noui|/silent] install <setup dll> <install dir> [<package folder>]
+//   installer [/noui|/silent] remove  <setup dll> <install dir> [<package folder>]
+//
+// Words that start with "/" are the real installer's switches for an
+// unattended run: this one passes them over, and the setup library reads
+// them from the command line of the process it runs in.
 //
 // "The files" are the files directly in the package folder: copied into the
 // installation directory at installation, deleted from it at removal. As the
@@ -188,11 +192,17 @@ int Remove(HMODULE library, const std::wstring &dir,
 
 int wmain(int argc, wchar_t **argv)
 {
+    int words = 0;
+    for (int i = 0; i < argc; ++i) {
+        if (argv[i][0] != L'/')
+            argv[words++] = argv[i];
+    }
+    argc = words;
     if (argc < 4 || argc > 5
         || (std::wstring(argv[1]) != L"install"
             && std::wstring(argv[1]) != L"remove")) {
-        Say(L"usage: installer install|remove <setup dll> <install dir> "
-            L"[<package folder>]");
+        Say(L"usage: installer [/noui|/silent] install|remove <setup dll> "
+            L"<install dir> [<package folder>]");
         return 1;
     }
     std::wstring mode = argv[1];

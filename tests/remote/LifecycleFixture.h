@@ -22,7 +22,11 @@ protected:
         ClearRegistry();
     }
 
-    void SetUp() override { ASSERT_TRUE(library_.loaded()); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(library_.loaded());
+        ASSERT_TRUE(tb::RecordMessageBoxStyles(library_.module()));
+    }
 
     static void ClearRegistry()
     {
@@ -55,8 +59,12 @@ protected:
     remote::SembrinLibrary library_;
 };
 
-inline void ExpectNotInstalledBox(tb::MessageBoxWatcher &boxes)
+// inProcess: shown by this process's copy of the library, whose box style
+// is recorded.
+inline void ExpectNotInstalledBox(tb::MessageBoxWatcher &boxes, bool inProcess = true)
 {
+    if (inProcess)
+        EXPECT_EQ(std::vector<UINT>{MB_OK | MB_SETFOREGROUND}, tb::TakeMessageBoxStyles());
     std::vector<tb::MessageBoxSeen> seen = boxes.Take();
     ASSERT_EQ(1u, seen.size());
     EXPECT_EQ(std::wstring(remote::kNotInstalledCaption), seen[0].caption);

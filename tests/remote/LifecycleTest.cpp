@@ -225,7 +225,7 @@ TEST_P(InputBlock, IsReleasedByTheCall)
         << run.output;
     EXPECT_NE(std::string::npos, run.output.find("input block released")) << run.output;
     if (!hosted.installed)
-        ExpectNotInstalledBox(boxes_);
+        ExpectNotInstalledBox(boxes_, false);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -19,9 +19,8 @@ namespace {
 
 using tb::kInstallKey;
 using tb::kSettingsKey;
-const char kPolicyDocument[] =
-    "<wap-provisioningdoc><characteristic type=\"SecurityPolicy\">"
-    "<parm name=\"4097\" value=\"1\"/></characteristic></wap-provisioningdoc>";
+// Under HKEY_LOCAL_MACHINE: the Remote API policy a grant replaced.
+const wchar_t kSetupKey[] = L"Software\\Pelorin\\Setup";
 
 
 typedef std::vector<std::pair<std::wstring, std::wstring>> Boxes;  // caption, text
@@ -111,6 +110,11 @@ protected:
     tb::ScopedEnv shellLogEnv{L"PELORIN_AYGSHELL_LOG", shellLog.c_str()};
     tb::ScopedEnv shellResultEnv{L"PELORIN_AYGSHELL_RESULT", nullptr};
     tb::ScopedEnv shellOutputEnv{L"PELORIN_AYGSHELL_OUTPUT", nullptr};
+    std::wstring policyFile = temp.Join(L"policy.txt");  // none: the query names no value
+    tb::ScopedEnv shellPolicyEnv{L"PELORIN_AYGSHELL_POLICY", policyFile.c_str()};
+    tb::ScopedEnv shellQueryResultEnv{L"PELORIN_AYGSHELL_QUERY_RESULT", nullptr};
+    tb::ScopedEnv shellQueryOutputEnv{L"PELORIN_AYGSHELL_QUERY_OUTPUT", nullptr};
+    bool inProcess = true;  // boxes come from this process's copy of the library
     tb::MessageBoxWatcher boxes;
     std::wstring shortcut;
     wchar_t oldDirectory[MAX_PATH] = {};
@@ -125,6 +129,7 @@ protected:
         ASSERT_FALSE(ClientWindowShown()) << "a client from elsewhere is running";
         tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kInstallKey);
         tb::DeleteRegTree(HKEY_CURRENT_USER, kSettingsKey);
+        tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kSetupKey);
         // A path wrongly built from nothing would start at the current
         // drive's root: keep that inside the Wine prefix's C: drive.
         GetCurrentDirectoryW(MAX_PATH, oldDirectory);
@@ -147,6 +152,7 @@ protected:
         uninstallInit = (pfnUNINSTALL_INIT)(void (*)())GetProcAddress(library, "Uninstall_Init");
         uninstallExit = (pfnUNINSTALL_EXIT)(void (*)())GetProcAddress(library, "Uninstall_Exit");
         ASSERT_TRUE(installInit && installExit && uninstallInit && uninstallExit);
+        ASSERT_TRUE(tb::RecordMessageBoxStyles(library));
     }
 
     void TearDown() override
@@ -159,6 +165,7 @@ protected:
             DeleteFileW(shortcut.c_str());
         tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kInstallKey);
         tb::DeleteRegTree(HKEY_CURRENT_USER, kSettingsKey);
+        tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kSetupKey);
         SetCurrentDirectoryW(oldDirectory);
     }
 
@@ -176,7 +183,8 @@ protected:
         return tb::StartClient(installDir);
     }
 
-    // The boxes shown so far, oldest first, must be exactly these.
+    // The boxes shown so far, oldest first, must be exactly these, each in
+    // front with only an OK button.
     void ExpectBoxes(const Boxes &expected)
     {
         if (!expected.empty())
@@ -185,6 +193,8 @@ protected:
         for (const tb::MessageBoxSeen &box : boxes.Take())
             seen.emplace_back(box.caption, box.text);
         EXPECT_EQ(expected, seen);
+        EXPECT_EQ(std::vector<UINT>(inProcess ? expected.size() : 0, MB_OK | MB_SETFOREGROUND),
+                  tb::TakeMessageBoxStyles());
     }
 
     std::vector<std::string> ClientLog() { return tb::ReadLines(clientLog); }
@@ -194,6 +204,27 @@ protected:
         return lines.empty() ? std::string() : lines.back();
     }
     std::vector<std::string> ShellLog() { return tb::ReadLines(shellLog); }
+    // The documents sent to the configuration manager, each checked whole and
+    // shown as "query" or "set <value>" of policy 4097; any other line as it is.
+    std::vector<std::string> Documents()
+    {
+        const std::string head = "flags=1 output=null document=<wap-provisioningdoc>"
+                                 "<characteristic type=\"SecurityPolicy\">";
+        const std::string set = "<parm name=\"4097\" value=\"";
+        std::vector<std::string> documents;
+        for (const std::string &line : ShellLog()) {
+            std::string parm = line.substr(0, head.size()) == head ? line.substr(head.size()) : "";
+            std::string value = parm.substr(0, set.size()) == set ? parm.substr(set.size()) : "";
+            value = value.substr(0, value.find('"'));
+            if (parm == "<parm-query name=\"4097\"/></characteristic></wap-provisioningdoc>")
+                documents.push_back("query");
+            else if (!value.empty() && parm == set + value + "\"/></characteristic></wap-provisioningdoc>")
+                documents.push_back("set " + value);
+            else
+                documents.push_back(line);
+        }
+        return documents;
+    }
 };
 
 // --- Install_Init ------------------------------------------------------------
@@ -207,8 +238,7 @@ TEST_F(DorvaleTest, InstallInitWithoutClientProvisionsAtOnceAndContinues)
     EXPECT_EQ(0, result);
     EXPECT_LT(elapsed, 500u) << "no client to wait for";
     ExpectBoxes({});
-    EXPECT_EQ(std::vector<std::string>{std::string("flags=1 output=null document=") + kPolicyDocument},
-              ShellLog());
+    EXPECT_EQ((std::vector<std::string>{"query", "set 1"}), Documents());
     EXPECT_FALSE(Exists(shortcut));
     EXPECT_EQ(nullptr, GetModuleHandleW(L"AYGSHELL.DLL")) << "shell library left loaded";
     EXPECT_TRUE(ClientLog().empty()) << "nothing started";
@@ -226,7 +256,7 @@ TEST_F(DorvaleTest, InstallInitWaitsOneSecondForClientToClose)
     EXPECT_LT(elapsed, 2500u);
     EXPECT_TRUE(client.Wait(0));
     EXPECT_EQ("close", LastClientEvent());
-    EXPECT_EQ(1u, ShellLog().size());
+    EXPECT_EQ(2u, ShellLog().size());
     ExpectBoxes({});
 }
 
@@ -277,7 +307,7 @@ TEST_F(DorvaleTest, InstallInitReportsProvisioningFailuresButContinues)
         EXPECT_EQ(0, installInit(nullptr, TRUE, FALSE, L"\\ignored"));
         ExpectBoxes(c.expected);
     }
-    EXPECT_EQ(3u, ShellLog().size());
+    EXPECT_EQ(6u, ShellLog().size());
 }
 
 TEST_F(DorvaleTest, InstallInitIsSilentWithoutTheShellLibraryOrItsCall)
@@ -301,6 +331,79 @@ TEST_F(DorvaleTest, InstallInitIsSilentWithoutTheShellLibraryOrItsCall)
     ExpectBoxes({});
     EXPECT_EQ(nullptr, GetModuleHandleW(L"AYGSHELL.DLL")) << "library left loaded";
     EXPECT_TRUE(ShellLog().empty());
+}
+
+// The grant lasts while the client is installed, never overrides an
+// administrator's "off", and gives back what it replaced. Steps: I
+// Install_Init, E Install_Exit, x Install_Exit without a client program to
+// run, U Uninstall_Init and Uninstall_Exit (then the new files, as in an
+// upgrade), 0 an administrator turns the Remote API off.
+TEST_F(DorvaleTest, RemoteApiGrantLastsWhileTheClientIsInstalledAndHeedsTheAdministrator)
+{
+    OfferShellLibrary();
+    const wchar_t *fails = L"0x80004005";
+    const std::wstring unnamed = L"<wap-provisioningdoc><characteristic type=\"SecurityPolicy\"/>"
+                                 L"</wap-provisioningdoc>";
+    // Names the value only past the room an answer gets.
+    const std::wstring tooLong = L"<wap-provisioningdoc><characteristic type=\"SecurityPolicy\">" +
+                                 std::wstring(300, L' ') + L"<parm name=\"4097\" value=\"2\"/>"
+                                 L"</characteristic></wap-provisioningdoc>";
+    struct Case {
+        const char *name;
+        const char *policy;  // kept by the configuration manager; nullptr none
+        const wchar_t *queryResult;
+        const wchar_t *queryOutput;  // the answer instead of the kept value
+        const char *steps;
+        std::vector<std::string> documents;
+        const char *left;    // the policy then
+        DWORD recorded;      // 0: no record, and no Setup key
+    } cases[] = {
+        {"off", "0", nullptr, nullptr, "IEU", {"query", "query"}, "0", 0},
+        {"full", "1", nullptr, nullptr, "IEU", {"query", "query"}, "1", 0},
+        {"restricted, installed", "2", nullptr, nullptr, "IE", {"query", "set 1", "query"}, "1", 2},
+        {"restricted, removed", "2", nullptr, nullptr, "IEU",
+         {"query", "set 1", "query", "query", "set 2"}, "2", 0},
+        {"turned off meanwhile", "2", nullptr, nullptr, "IE0U", {"query", "set 1", "query", "query"},
+         "0", 0},
+        {"undone", "2", nullptr, nullptr, "Ix", {"query", "set 1", "query", "query", "set 2"}, "2", 0},
+        {"upgrade", "2", nullptr, nullptr, "IUE",
+         {"query", "set 1", "query", "set 2", "query", "set 1"}, "1", 2},
+        {"query fails", "2", fails, nullptr, "IEU", {"query", "set 1", "query", "set 1"}, "1", 0},
+        {"no value", nullptr, nullptr, unnamed.c_str(), "IEU", {"query", "set 1", "query", "set 1"},
+         "1", 0},
+        {"too long", "2", nullptr, tooLong.c_str(), "IEU", {"query", "set 1", "query", "set 1"}, "1", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteFileW(shellLog.c_str());
+        DeleteFileW(policyFile.c_str());
+        ASSERT_TRUE(c.policy == nullptr || tb::WriteFileBytes(policyFile, c.policy));
+        SetEnvironmentVariableW(L"PELORIN_AYGSHELL_QUERY_RESULT", c.queryResult);
+        SetEnvironmentVariableW(L"PELORIN_AYGSHELL_QUERY_OUTPUT", c.queryOutput);
+        for (const char *step = c.steps; *step != '\0'; ++step) {
+            if (*step == '0')
+                ASSERT_TRUE(tb::WriteFileBytes(policyFile, "0"));
+            if (*step == 'x')
+                ASSERT_TRUE(DeleteFileW((installDir + L"\\Client.exe").c_str()));
+            int result = *step == 'I' ? installInit(nullptr, TRUE, FALSE, L"\\ignored")
+                       : *step == 'E' || *step == 'x' ? installExit(nullptr, L"\\ignored", 0, 0, 0, 0, 0)
+                       : *step == 'U' ? uninstallInit(nullptr, L"\\ignored") + uninstallExit(nullptr)
+                                      : 0;
+            EXPECT_EQ(*step == 'x' ? 1 : 0, result) << *step;
+            if (*step == 'U' || *step == 'x')
+                ASSERT_TRUE(tb::CopyBinary(L"Client.exe", installDir + L"\\Client.exe"));
+        }
+        ExpectBoxes(std::strchr(c.steps, 'x') ? Boxes{{L"Install Exit Error 1", L"Failed to execute Client"}}
+                                              : Boxes{});
+        EXPECT_EQ(c.documents, Documents());
+        EXPECT_EQ(c.left, tb::ReadFileBytes(policyFile));
+        DWORD recorded = 0;
+        EXPECT_EQ(c.recorded != 0, tb::ReadRegDword(HKEY_LOCAL_MACHINE, kSetupKey, L"RemoteApiPolicy",
+                                                    &recorded));
+        EXPECT_EQ(c.recorded, recorded);
+        EXPECT_EQ(c.recorded != 0, tb::RegKeyExists(HKEY_LOCAL_MACHINE, kSetupKey));
+        tb::DeleteRegTree(HKEY_LOCAL_MACHINE, kSetupKey);
+    }
 }
 
 TEST_F(DorvaleTest, ReadOnlyShortcutGoesAtInstallationAndRemoval)
@@ -819,6 +922,7 @@ protected:
     {
         DorvaleTest::SetUp();
         boxes.WatchAllProcesses();
+        inProcess = false;
         ASSERT_TRUE(MakeDir(tools));
         for (const wchar_t *name : {L"installer.exe", L"Dorvale.dll"})
             ASSERT_TRUE(tb::CopyBinary(name, tools + L"\\" + name));
@@ -828,10 +932,16 @@ protected:
         ASSERT_TRUE(MakeFile(package + L"\\readme.txt"));
     }
 
-    tb::ProcessResult RunInstaller(const std::wstring &mode, const std::wstring &dir)
+    // The installer as its debugger, which keeps the installer's debug output.
+    tb::ProcessResult RunInstaller(const std::wstring &mode, const std::wstring &dir,
+                                   const std::wstring &switches = L"")
     {
-        return tb::RunProcess(L"\"" + tools + L"\\installer.exe\" " + mode + L" \"" + tools +
-                              L"\\Dorvale.dll\" \"" + dir + L"\" \"" + package + L"\"");
+        tb::RunOptions options;
+        options.debugged = true;
+        return tb::RunProcess(L"\"" + tools + L"\\installer.exe\" " + switches + L" " + mode +
+                                  L" \"" + tools + L"\\Dorvale.dll\" \"" + dir + L"\" \"" +
+                                  package + L"\"",
+                              options);
     }
 };
 
@@ -847,7 +957,7 @@ TEST_F(InstallerTest, InstallsAndRemovesThroughTheEntryPoints)
     EXPECT_TRUE(Contains(install.output, "Install_Init returned 0")) << install.output;
     EXPECT_TRUE(Contains(install.output, "Install_Exit returned 0")) << install.output;
     EXPECT_EQ(std::vector<std::string>{"start:/SETVERSION"}, ClientLog());
-    EXPECT_EQ(1u, ShellLog().size());
+    EXPECT_EQ((std::vector<std::string>{"query", "set 1", "query"}), Documents());
     EXPECT_FALSE(Exists(shortcut));
     EXPECT_TRUE(Exists(target + L"\\readme.txt"));
 
@@ -894,6 +1004,48 @@ TEST_F(InstallerTest, ActsOnCancelAndUndo)
     EXPECT_FALSE(Exists(target + L"\\readme.txt"));
     EXPECT_FALSE(tb::RegKeyExists(HKEY_LOCAL_MACHINE, kInstallKey));
     ExpectBoxes({{L"Install Exit Error 1", L"Failed to execute Client"}});
+}
+
+// Fleets install unattended: with /noui or /silent (a word of its own, in
+// any case) every message goes to the debug output instead of a box, and
+// every entry point returns what it returns after the box.
+TEST_F(InstallerTest, SilentInstallationsShowNoBoxAndLogEveryMessage)
+{
+    ASSERT_TRUE(DeleteFileW((package + L"\\Client.exe").c_str()));
+    SetEnvironmentVariableW(L"PELORIN_AYGSHELL_RESULT", L"0x80042A0B");
+    SetEnvironmentVariableW(L"PELORIN_AYGSHELL_OUTPUT", L"<characteristic-error/>");
+    const Boxes refused = {{L"Install Init Error", L"Client cannot be shutdown: reset device."},
+                           {L"Uninstall Init Error", L"Failed to shutdown Client"}};
+    const Boxes failed = {{L"Error", L"Failed to set security policy: 80042a0b"},
+                          {L"XML Output", L"<characteristic-error/>"},
+                          {L"Error", L"Failed to set security policy: 80042a0b"},
+                          {L"XML Output", L"<characteristic-error/>"},
+                          {L"Install Exit Error 1", L"Failed to execute Client"}};
+    // Shown as boxes, or else logged, caption first, a line each.
+    auto expectMessages = [&](const Boxes &messages, bool silent, const std::string &logged) {
+        std::string lines;
+        for (const auto &box : messages)
+            lines += tb::Narrow(box.first + L": " + box.second + L"\r\n");
+        ExpectBoxes(silent ? Boxes{} : messages);
+        EXPECT_EQ(silent ? lines : "", logged);
+    };
+    const std::pair<const wchar_t *, bool> words[] = {
+        {L"/noui", true}, {L"/SILENT", true}, {L"/noUIx", false}, {L"/SILENTly", false}};
+    for (const auto &[word, silent] : words) {
+        SCOPED_TRACE(tb::Narrow(word));
+        tb::Process client = StartClient(L"ignore");
+        tb::ProcessResult install = RunInstaller(L"install", target, word);
+        tb::ProcessResult remove = RunInstaller(L"remove", target, word);
+        EXPECT_EQ(2u, install.exitCode) << install.output;
+        EXPECT_EQ(2u, remove.exitCode) << remove.output;
+        expectMessages(refused, silent, install.debugOutput + remove.debugOutput);
+        client.Terminate();
+        ASSERT_TRUE(tb::WaitUntil([] { return !ClientWindowShown(); }, 5000));
+
+        tb::ProcessResult undone = RunInstaller(L"install", target, word);
+        EXPECT_EQ(3u, undone.exitCode) << undone.output;
+        expectMessages(failed, silent, undone.debugOutput);
+    }
 }
 
 }  // namespace

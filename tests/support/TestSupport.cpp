@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 namespace tb {
 
@@ -245,28 +246,66 @@ bool ReadWaiting(HANDLE pipe, std::string *bytes)
     }
 }
 
+namespace {
+
+// Answers one debug event of the process, waiting up to 5 ms for it, and
+// adds what the program wrote with OutputDebugString to text. True once the
+// process has ended.
+bool AnswerDebugEvent(HANDLE process, std::string *text)
+{
+    DEBUG_EVENT event;
+    if (!WaitForDebugEvent(&event, 5))
+        return false;
+    DWORD answer = DBG_CONTINUE;
+    if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+        CloseHandle(event.u.CreateProcessInfo.hFile);
+    } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+        CloseHandle(event.u.LoadDll.hFile);
+    } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
+               event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+        answer = DBG_EXCEPTION_NOT_HANDLED;
+    } else if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
+        const OUTPUT_DEBUG_STRING_INFO &info = event.u.DebugString;
+        std::wstring wide(info.nDebugStringLength, L'\0');
+        std::string narrow(info.nDebugStringLength, '\0');
+        void *into = info.fUnicode ? static_cast<void *>(wide.data()) : narrow.data();
+        ReadProcessMemory(process, info.lpDebugStringData, into,
+                          info.nDebugStringLength * (info.fUnicode ? 2 : 1), nullptr);
+        *text += info.fUnicode ? Narrow(wide.c_str()) : std::string(narrow.c_str());
+    }
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, answer);
+    return event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT;
+}
+
+}  // namespace
+
 ProcessResult RunProcess(const std::wstring &commandLine, const RunOptions &options)
 {
     ProcessResult result;
     PROCESS_INFORMATION info = {};
     HANDLE readEnd = nullptr;
     DWORD begin = GetTickCount();
-    result.started = StartPiped(commandLine, options, nullptr, &info, &readEnd);
+    RunOptions start = options;
+    if (options.debugged)
+        start.creationFlags |= DEBUG_ONLY_THIS_PROCESS;
+    result.started = StartPiped(commandLine, start, nullptr, &info, &readEnd);
     if (!result.started) {
         result.startError = GetLastError();
     } else {
         for (;;) {
             ReadWaiting(readEnd, &result.output);
-            DWORD wait = WaitForSingleObject(info.hProcess, 5);
-            if (wait == WAIT_OBJECT_0)
+            if (options.debugged ? AnswerDebugEvent(info.hProcess, &result.debugOutput)
+                                 : WaitForSingleObject(info.hProcess, 5) == WAIT_OBJECT_0)
                 break;
             if (GetTickCount() - begin > options.timeoutMs) {
                 result.timedOut = true;
                 TerminateProcess(info.hProcess, 1);
-                WaitForSingleObject(info.hProcess, 5000);
+                if (options.debugged)
+                    DebugActiveProcessStop(info.dwProcessId);
                 break;
             }
         }
+        WaitForSingleObject(info.hProcess, 5000);
         result.elapsedMs = GetTickCount() - begin;
         ReadWaiting(readEnd, &result.output);
         GetExitCodeProcess(info.hProcess, &result.exitCode);
@@ -657,8 +696,6 @@ void *ReplaceImport(HMODULE module, const char *function, void *replacement)
         return nullptr;
     for (auto *entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + imports.VirtualAddress);
          entry->Name != 0; ++entry) {
-        if (_stricmp(reinterpret_cast<char *>(base + entry->Name), "kernel32.dll") != 0)
-            continue;
         auto *names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + entry->OriginalFirstThunk);
         auto *slots = reinterpret_cast<IMAGE_THUNK_DATA *>(base + entry->FirstThunk);
         for (; names->u1.AddressOfData != 0; ++names, ++slots) {
@@ -677,6 +714,36 @@ void *ReplaceImport(HMODULE module, const char *function, void *replacement)
         }
     }
     return nullptr;
+}
+
+namespace {
+
+std::mutex g_stylesMutex;
+std::vector<UINT> g_styles;
+
+int WINAPI RecordedMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
+{
+    EXPECT_EQ(nullptr, owner) << "a message box with an owner window: " << Narrow(text);
+    {
+        std::lock_guard<std::mutex> lock(g_stylesMutex);
+        g_styles.push_back(style);
+    }
+    return MessageBoxW(owner, text, caption, style);
+}
+
+}  // namespace
+
+bool RecordMessageBoxStyles(HMODULE module)
+{
+    TakeMessageBoxStyles();
+    return ReplaceImport(module, "MessageBoxW", reinterpret_cast<void *>(&RecordedMessageBoxW)) !=
+           nullptr;
+}
+
+std::vector<UINT> TakeMessageBoxStyles()
+{
+    std::lock_guard<std::mutex> lock(g_stylesMutex);
+    return std::exchange(g_styles, {});
 }
 
 TemporaryFolderMark::TemporaryFolderMark(HMODULE module, const std::wstring &folder)

@@ -57,6 +57,7 @@ struct ProcessResult {
     bool timedOut = false;  // still running at the time-out (then terminated)
     DWORD exitCode = 0;
     std::string output;     // standard output and standard error, as bytes
+    std::string debugOutput;  // what it wrote with OutputDebugString, where debugged
     DWORD elapsedMs = 0;    // from the start to the end of the process
 };
 
@@ -66,6 +67,7 @@ struct RunOptions {
     DWORD timeoutMs = 30000;
     HANDLE job = nullptr;           // a job the program is in from its first instruction
     DWORD creationFlags = 0;        // added to CreateProcessW's
+    bool debugged = false;          // RunProcess is its debugger: it keeps the debug output
 };
 
 // Starts a program with its standard output and error on one new pipe, of
@@ -167,6 +169,14 @@ private:
     std::thread thread_;
 };
 
+// From now on, as long as module is loaded, its MessageBoxW records the
+// style of each box it is asked for, then shows it: what the dialog does
+// not tell. A box with an owner window fails the test. False when module
+// imports no MessageBoxW.
+bool RecordMessageBoxStyles(HMODULE module);
+// The styles recorded so far, oldest first; they count as taken.
+std::vector<UINT> TakeMessageBoxStyles();
+
 // --- registry -------------------------------------------------------------
 bool SetRegString(HKEY root, const std::wstring &subkey, const std::wstring &name,
                   const std::wstring &value);
@@ -207,8 +217,8 @@ private:
 };
 
 // --- what Wine cannot show -------------------------------------------------
-// Points module's import of the kernel32 function at replacement and returns
-// what it pointed at before; nullptr when module imports no such function.
+// Points module's import of the function at replacement and returns what it
+// pointed at before; nullptr when module imports no such function.
 // Where Wine hides an outcome, a case can see what the library asks of the
 // system, or give it an answer Wine cannot.
 void *ReplaceImport(HMODULE module, const char *function, void *replacement);
