@@ -7,6 +7,7 @@
 #include <wchar.h>
 
 #include "FindProgram.h"
+#include "KernelFunction.h"
 
 // The longest path the system gives, with its terminator.
 #define PROGRAM_PATH_SIZE 32768
@@ -30,17 +31,10 @@ static WCHAR g_besideTarget[PROGRAM_PATH_SIZE];
 // only our own file.
 enum Found { PROGRAM_THERE, PROGRAM_MISSING, PROGRAM_NONE };
 
-static FARPROC KernelFunction(const char *name)
-{
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-
-    return kernel != NULL ? GetProcAddress(kernel, name) : NULL;
-}
-
 void SeeFilesAsTheCallerDoes(void)
 {
     DisableRedirection disable =
-        (DisableRedirection)(void (*)(void))KernelFunction("Wow64DisableWow64FsRedirection");
+        (DisableRedirection)KernelFunction("Wow64DisableWow64FsRedirection");
     DWORD error = GetLastError();
 
     if (disable != NULL && !g_redirectionOff)
@@ -51,7 +45,7 @@ void SeeFilesAsTheCallerDoes(void)
 void SeeFilesAsRedirected(void)
 {
     RevertRedirection revert =
-        (RevertRedirection)(void (*)(void))KernelFunction("Wow64RevertWow64FsRedirection");
+        (RevertRedirection)KernelFunction("Wow64RevertWow64FsRedirection");
     DWORD error = GetLastError();
 
     if (revert != NULL && g_redirectionOff)
@@ -117,7 +111,7 @@ static enum Found LookAt(const WCHAR *path, const BY_HANDLE_FILE_INFORMATION *ou
 static BOOL GetFinalName(const WCHAR *name, WCHAR *path, DWORD size)
 {
     GetFinalPathName getFinalPathName =
-        (GetFinalPathName)(void (*)(void))KernelFunction("GetFinalPathNameByHandleW");
+        (GetFinalPathName)KernelFunction("GetFinalPathNameByHandleW");
     HANDLE file;
     DWORD length;
 

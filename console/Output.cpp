@@ -9,8 +9,16 @@
 
 #include "Output.h"
 
+// Older headers lack it: consoles before Windows 10 know no such mode.
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
 static HANDLE g_output;
 static BOOL g_toConsole;
+// The console's mode as we found it, where we changed it.
+static DWORD g_consoleMode;
+static BOOL g_modeChanged;
 // The chunk: the held-back start of a character, then the bytes read.
 static char g_chunk[CHUNK_SIZE];
 static DWORD g_held;
@@ -20,10 +28,19 @@ static WCHAR g_text[CHUNK_SIZE];
 
 void OpenOutput(void)
 {
-    DWORD mode;
-
     g_output = GetStdHandle(STD_OUTPUT_HANDLE);
-    g_toConsole = GetConsoleMode(g_output, &mode);
+    g_toConsole = GetConsoleMode(g_output, &g_consoleMode);
+    // Programs that also write to a console colour their text with escape
+    // sequences, which a console shows raw unless told to act on them.
+    if (g_toConsole && (g_consoleMode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) == 0)
+        g_modeChanged = SetConsoleMode(g_output,
+                                       g_consoleMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
+void RestoreOutput(void)
+{
+    if (g_modeChanged)
+        SetConsoleMode(g_output, g_consoleMode);
 }
 
 char *OutputSpace(DWORD *room)

@@ -7,8 +7,12 @@
 // A chunk is at most this many bytes.
 #define CHUNK_SIZE 1023
 
-// Looks at our standard output once: a console, or a pipe or a file.
+// Looks at our standard output once: a console, or a pipe or a file. A
+// console that can act on escape sequences is told to for the run.
 void OpenOutput(void);
+
+// Puts the console's mode back as OpenOutput found it.
+void RestoreOutput(void);
 
 // Where the next read puts its bytes, and how many it may take: a chunk less
 // the start of a character that the last chunk ended inside.

@@ -1,10 +1,11 @@
-// What the twin runs in: the pipe its output comes through, and the job that
-// ends it and all it started with us.
+// What the twin runs in: the pipe its output comes through, the job that
+// ends it and all it started with us, and the handles it inherits.
 
 #include <windows.h>
 #include <stdlib.h>
 #include <wchar.h>
 
+#include "KernelFunction.h"
 #include "PipeAndJob.h"
 
 // The buffer an anonymous pipe of default size gets; a named pipe given 0
@@ -99,4 +100,54 @@ void ReleaseTwinJob(HANDLE job)
     ZeroMemory(&limits, sizeof limits);
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
     SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+
+// Windows 2000 has none of these.
+typedef BOOL(WINAPI *InitializeListFunction)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD,
+                                             PSIZE_T);
+typedef BOOL(WINAPI *UpdateListFunction)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD_PTR, PVOID,
+                                         SIZE_T, PVOID, PSIZE_T);
+typedef void(WINAPI *DeleteListFunction)(LPPROC_THREAD_ATTRIBUTE_LIST);
+
+BOOL LimitInheritance(STARTUPINFOEXW *startup, HANDLE *handles, DWORD count)
+{
+    InitializeListFunction initialize =
+        (InitializeListFunction)KernelFunction("InitializeProcThreadAttributeList");
+    UpdateListFunction update = (UpdateListFunction)KernelFunction("UpdateProcThreadAttribute");
+    SIZE_T size = 0;
+
+    startup->lpAttributeList = NULL;
+    if (initialize == NULL || update == NULL ||
+        KernelFunction("DeleteProcThreadAttributeList") == NULL)
+        return FALSE;
+    // The first call only tells the size.
+    initialize(NULL, 1, 0, &size);
+    if (size == 0)
+        return FALSE;
+    startup->lpAttributeList = (LPPROC_THREAD_ATTRIBUTE_LIST)HeapAlloc(GetProcessHeap(), 0, size);
+    if (startup->lpAttributeList == NULL)
+        return FALSE;
+    if (!initialize(startup->lpAttributeList, 1, 0, &size)) {
+        HeapFree(GetProcessHeap(), 0, startup->lpAttributeList);
+        startup->lpAttributeList = NULL;
+        return FALSE;
+    }
+    if (!update(startup->lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
+                count * sizeof *handles, NULL, NULL)) {
+        EndInheritanceLimit(startup);
+        return FALSE;
+    }
+    startup->StartupInfo.cb = sizeof *startup;
+    return TRUE;
+}
+
+void EndInheritanceLimit(STARTUPINFOEXW *startup)
+{
+    if (startup->lpAttributeList == NULL)
+        return;
+    ((DeleteListFunction)KernelFunction("DeleteProcThreadAttributeList"))(
+        startup->lpAttributeList);
+    HeapFree(GetProcessHeap(), 0, startup->lpAttributeList);
+    startup->lpAttributeList = NULL;
+    startup->StartupInfo.cb = sizeof startup->StartupInfo;
 }

@@ -1,4 +1,4 @@
-// What the twin runs in.
+// What the twin runs in, and what it inherits.
 #ifndef PL3_PIPE_AND_JOB_H
 #define PL3_PIPE_AND_JOB_H
 
@@ -19,5 +19,14 @@ HANDLE CreateTwinJob(void);
 // Lets the processes a twin that ended by itself left behind outlive the
 // job; they may still start processes out of it, as they could before.
 void ReleaseTwinJob(HANDLE job);
+
+// Has the twin inherit only the count handles given, which must stay where
+// they are until the start: where the system lets a start name them (Vista
+// and later), startup gets the list and TRUE comes back, and the start
+// needs EXTENDED_STARTUPINFO_PRESENT. Elsewhere, or where that fails, FALSE:
+// the twin inherits every inheritable handle, as it always did.
+// EndInheritanceLimit releases the list, whatever came back.
+BOOL LimitInheritance(STARTUPINFOEXW *startup, HANDLE *handles, DWORD count);
+void EndInheritanceLimit(STARTUPINFOEXW *startup);
 
 #endif

@@ -9,6 +9,7 @@
 
 #include "CommandLine.h"
 #include "FindProgram.h"
+#include "Interrupt.h"
 #include "Output.h"
 #include "PipeAndJob.h"
 #include "ReportLastError.h"
@@ -16,11 +17,6 @@
 // While reads complete at once, the twin's end is looked at every this many
 // chunks.
 #define END_CHECK_CHUNKS 16
-// The status of a program ended by Ctrl+C or by closing its console.
-#define INTERRUPTED_STATUS 0xC000013AUL
-// How long the relay gets to close up once an interruption has ended the
-// twin, before the handler ends the launcher itself.
-#define CLOSE_UP_MS 2000
 
 // The program to start.
 static const WCHAR *g_program;
@@ -34,39 +30,6 @@ static HANDLE g_job;
 static PROCESS_INFORMATION g_twin;
 static OVERLAPPED g_pending;
 static DWORD g_exitStatus;
-
-// Shared with the console control handler, which runs on a thread of its own.
-static CRITICAL_SECTION g_twinLock;
-static HANDLE g_processToEnd;
-static HANDLE g_jobToEnd;
-static BOOL g_interrupted;
-
-static BOOL WINAPI OnConsoleControl(DWORD event)
-{
-    // Only a launcher run by a service hears of a logoff, and then it may be
-    // any user's: not a reason to stop.
-    if (event == CTRL_LOGOFF_EVENT)
-        return TRUE;
-
-    // The twin has no console of ours, so the event never reaches it: end it
-    // and all it started here, or they would go on running hidden where
-    // nobody can see them.
-    EnterCriticalSection(&g_twinLock);
-    g_interrupted = TRUE;
-    if (g_jobToEnd != NULL)
-        TerminateJobObject(g_jobToEnd, INTERRUPTED_STATUS);
-    else if (g_processToEnd != NULL)
-        TerminateProcess(g_processToEnd, INTERRUPTED_STATUS);
-    LeaveCriticalSection(&g_twinLock);
-
-    // The relay now sees the twin's end, closes up and ends the process,
-    // which ends this wait. A relay stuck writing to a caller that does not
-    // read never would; nor would the system wait for it after a close or a
-    // shutdown. Then we end here, as an interrupted program does.
-    Sleep(CLOSE_UP_MS);
-    TerminateProcess(GetCurrentProcess(), INTERRUPTED_STATUS);
-    return TRUE;
-}
 
 // Tells the user which call failed; the error is also our exit status.
 static BOOL Report(const WCHAR *name)
@@ -115,7 +78,9 @@ static void KeepFromTwin(DWORD which)
 // Starts the twin hidden, on our pipes, in its job where there is one.
 static BOOL StartTwin(void)
 {
-    STARTUPINFOW startup;
+    STARTUPINFOEXW startup;
+    HANDLE inherited[2];
+    DWORD flags = CREATE_NEW_CONSOLE | CREATE_SUSPENDED;
     WCHAR *commandLine;
     BOOL running = FALSE;
 
@@ -123,37 +88,39 @@ static BOOL StartTwin(void)
     g_job = CreateTwinJob();
 
     ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    GetStartupInfoW(&startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = g_inputRead;
-    startup.hStdOutput = g_outputWrite;
-    startup.hStdError = g_outputWrite;
+    GetStartupInfoW(&startup.StartupInfo);
+    startup.StartupInfo.cb = sizeof startup.StartupInfo;
+    startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.StartupInfo.wShowWindow = SW_HIDE;
+    startup.StartupInfo.hStdInput = g_inputRead;
+    startup.StartupInfo.hStdOutput = g_outputWrite;
+    startup.StartupInfo.hStdError = g_outputWrite;
     // The reserved fields are the C runtime's: a caller started through its
     // runtime hands its table of open files on in them, and passed on, they
     // would make the twin's runtime use our caller's files, not our pipes.
-    startup.lpReserved = NULL;
-    startup.lpReserved2 = NULL;
-    startup.cbReserved2 = 0;
+    startup.StartupInfo.lpReserved = NULL;
+    startup.StartupInfo.lpReserved2 = NULL;
+    startup.StartupInfo.cbReserved2 = 0;
     KeepFromTwin(STD_INPUT_HANDLE);
     KeepFromTwin(STD_OUTPUT_HANDLE);
     KeepFromTwin(STD_ERROR_HANDLE);
+    // Nor does any other inheritable handle of our caller's reach the twin,
+    // where the system lets us name the ones it gets.
+    inherited[0] = g_inputRead;
+    inherited[1] = g_outputWrite;
+    if (LimitInheritance(&startup, inherited, 2))
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
 
     // The program sees the caller's line as its own, with its own name in it.
     commandLine = GetCommandLineW();
     RewriteProgramName(commandLine);
 
-    // Started under the lock, so an interruption either stops the start or
-    // finds the twin to end. It starts suspended, so that whatever it
-    // starts is in the job too.
-    EnterCriticalSection(&g_twinLock);
-    if (!g_interrupted) {
+    // It starts suspended, so that whatever it starts is in the job too.
+    if (BeginProgramStart()) {
         // The program's file as our caller sees it, in System32 too.
         SeeFilesAsTheCallerDoes();
-        running = CreateProcessW(g_program, commandLine, NULL, NULL, TRUE,
-                                 CREATE_NEW_CONSOLE | CREATE_SUSPENDED, NULL, NULL, &startup,
-                                 &g_twin);
+        running = CreateProcessW(g_program, commandLine, NULL, NULL, TRUE, flags, NULL, NULL,
+                                 &startup.StartupInfo, &g_twin);
         SeeFilesAsRedirected();
         if (!running) {
             Report(L"CreateProcess");
@@ -167,13 +134,11 @@ static BOOL StartTwin(void)
             if (ResumeThread(g_twin.hThread) == (DWORD)-1) {
                 running = Report(L"ResumeThread");
                 TerminateProcess(g_twin.hProcess, g_exitStatus);
-            } else {
-                g_processToEnd = g_twin.hProcess;
-                g_jobToEnd = g_job;
             }
         }
     }
-    LeaveCriticalSection(&g_twinLock);
+    EndProgramStart(running ? &g_twin : NULL, g_job);
+    EndInheritanceLimit(&startup);
     if (!running)
         return FALSE;
 
@@ -261,19 +226,17 @@ static void CloseIfOpen(HANDLE handle)
 // and ends with the twin's status, or with what stopped the run.
 static void CloseUp(void)
 {
-    BOOL interrupted;
+    BOOL interrupted = StopHandlingInterruptions();
 
-    EnterCriticalSection(&g_twinLock);
-    g_processToEnd = NULL;
-    g_jobToEnd = NULL;
-    interrupted = g_interrupted;
-    LeaveCriticalSection(&g_twinLock);
+    // Interrupted, nothing of the twin's goes on, even where the twin
+    // closed by itself when asked; otherwise what it left running is the
+    // user's.
     if (interrupted)
         g_exitStatus = INTERRUPTED_STATUS;
     if (g_job != NULL) {
-        // Interrupted, the job has been ended already; otherwise what the
-        // twin left running is the user's and goes on.
-        if (!interrupted)
+        if (interrupted)
+            TerminateJobObject(g_job, INTERRUPTED_STATUS);
+        else
             ReleaseTwinJob(g_job);
         CloseHandle(g_job);
     }
@@ -284,8 +247,7 @@ static void CloseUp(void)
     CloseIfOpen(g_outputRead);
     CloseIfOpen(g_inputWrite);
     CloseIfOpen(g_pending.hEvent);
-    // The lock is left to the process's end: the handler may still be
-    // waiting on it.
+    RestoreOutput();
     // Straight out: nothing of ours waits in the C runtime, whose exit would
     // first look for a managed runtime to shut down.
     ExitProcess(g_exitStatus);
@@ -293,8 +255,7 @@ static void CloseUp(void)
 
 int main()
 {
-    InitializeCriticalSection(&g_twinLock);
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    HandleInterruptions();
     OpenOutput();
     g_program = FindProgram();
     if (g_program == NULL)

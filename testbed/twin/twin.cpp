@@ -23,6 +23,10 @@
 //                  standard handles; prints "grandchild:<pid>\r\n"
 //   breakaway:<a,b,..>  the same, started out of its job
 //                  (CREATE_BREAKAWAY_FROM_JOB); prints "breakaway:<pid>\r\n"
+//   window:<close|ignore>  makes a hidden top-level window; when it gets
+//                  WM_CLOSE (while pumping), it prints "saved\r\n" and ends
+//                  with 0 (close), or prints "ignored\r\n" and goes on
+//   pump:<ms>      takes the window's messages for ms
 //   exit:<code>    ends at once with code (decimal or 0x hex)
 // Arguments up to a "--", where one is given, are not steps: an unquoted
 // program path with blanks reaches a program as several arguments.
@@ -172,6 +176,41 @@ bool Spawn(const std::wstring &arguments, DWORD flags, const char *label)
                      std::string(label) + ":" + std::to_string(child.dwProcessId) + "\r\n");
 }
 
+bool g_closes;
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_CLOSE)
+        return DefWindowProcW(window, message, wParam, lParam);
+    WriteText(GetStdHandle(STD_OUTPUT_HANDLE), g_closes ? "saved\r\n" : "ignored\r\n");
+    if (g_closes)
+        ExitProcess(0);
+    return 0;
+}
+
+bool MakeWindow(bool closes)
+{
+    g_closes = closes;
+    WNDCLASSW type = {};
+    type.lpfnWndProc = WindowProc;
+    type.hInstance = GetModuleHandleW(nullptr);
+    type.lpszClassName = L"PelorinTwin";
+    return RegisterClassW(&type) != 0 &&
+           CreateWindowExW(0, type.lpszClassName, L"twin", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                           nullptr, nullptr, type.hInstance, nullptr) != nullptr;
+}
+
+void Pump(DWORD ms)
+{
+    DWORD begin = GetTickCount();
+    for (DWORD passed = 0; passed < ms; passed = GetTickCount() - begin) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - passed, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+}
+
 bool StartsWith(const std::wstring &text, const wchar_t *prefix, std::wstring *rest)
 {
     size_t length = wcslen(prefix);
@@ -243,6 +282,12 @@ bool RunStep(const std::wstring &step)
         return Spawn(value, 0, "grandchild");
     if (StartsWith(step, L"breakaway:", &value))
         return Spawn(value, CREATE_BREAKAWAY_FROM_JOB, "breakaway");
+    if (StartsWith(step, L"window:", &value))
+        return (value == L"close" || value == L"ignore") && MakeWindow(value == L"close");
+    if (StartsWith(step, L"pump:", &value)) {
+        Pump(static_cast<DWORD>(Number(value)));
+        return true;
+    }
     if (StartsWith(step, L"exit:", &value))
         ExitProcess(static_cast<UINT>(Number(value)));
     return false;

@@ -4,19 +4,25 @@
 // control event to the console (Ctrl+Break to pl3.com's own process group)
 // and writes down what became of pl3.com.
 //
-// Usage: ctrl-helper <report file> c|break|close|c-unread <program> <arguments...>
+// Usage: ctrl-helper <report file> c|c2|c-console|break|close|c-unread <program> <arguments...>
 //        ctrl-helper listen <marker file>
 //        ctrl-helper screen <report file> <code page> <bytes file> <program> <arguments...>
 // c-unread sends Ctrl+C while nothing of pl3.com's output is read: once the
-// pipe is full; the output is read only after pl3.com's end.
+// pipe is full; the output is read only after pl3.com's end. c2 sends a
+// second Ctrl+C 500 ms after the first. c-console gives pl3.com this console
+// as its standard output and error, and its output is what the console shows.
 // The second form is a probe started in place of pl3.com: it creates the
 // marker when any console control event reaches it, to tell what this
 // system delivers at all.
 // Report of the first form: "generate=<0 or the error of
 //         GenerateConsoleCtrlEvent>", "exit=<pl3.com's status in hex, or
 //         running>", "after=<ms from the event to pl3.com's end>",
-//         "retried=<1 when pl3.com was started a second time, else 0>", then
-//         "output=" and everything pl3.com wrote.
+//         "retried=<1 when pl3.com was started a second time, else 0>",
+//         "modes=<the console's output mode before pl3.com's start>" (with
+//         c-console also the mode it takes when asked to act on escape
+//         sequences, the mode once "ready" shows, and after pl3.com's end;
+//         0xFFFF: not a console), then "output=" and everything pl3.com
+//         wrote.
 // pl3.com is started a second time only when its own start of the twin was
 // refused ("CreateProcess: " and status 0x54F, seen under load under Wine)
 // before the twin wrote anything.
@@ -24,7 +30,8 @@
 // code page, runs the program with the console as its standard output and
 // reads back what the console shows; then it clears the console, writes the
 // file's bytes to it in one write and reads that back. Report: "exit=<the
-// program's status in hex, or running>", "relayed=<the first screen>",
+// program's status in hex, or running>", "modes=<the console's output mode
+// before the start> <after the end>", "relayed=<the first screen>",
 // "written=<the second>", each screen in UTF-8 up to its last non-blank cell.
 
 #include <windows.h>
@@ -135,15 +142,41 @@ void ClearScreen(HANDLE console)
     SetConsoleCursorPosition(console, COORD{0, 0});
 }
 
+HANDLE OpenConsole()
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    return CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inheritable, OPEN_EXISTING, 0, nullptr);
+}
+
+// Starts the program with the console as its standard output and error.
+bool StartOnConsole(std::wstring line, HANDLE console, PROCESS_INFORMATION *program)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = console;
+    startup.hStdError = console;
+    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                          &startup, program) != FALSE;
+}
+
+std::string Mode(HANDLE console)
+{
+    DWORD mode = 0;
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%lX",
+                  GetConsoleMode(console, &mode) ? static_cast<unsigned long>(mode) : 0xFFFFul);
+    return text;
+}
+
 int ShowOnScreen(const wchar_t *report, UINT codePage, const wchar_t *bytesFile,
                  std::wstring line)
 {
     if (GetConsoleWindow() == nullptr && !AllocConsole())
         return 3;
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
-                                 0, nullptr);
+    HANDLE console = OpenConsole();
     HANDLE file = CreateFileW(bytesFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                               nullptr);
     if (console == INVALID_HANDLE_VALUE || file == INVALID_HANDLE_VALUE ||
@@ -158,15 +191,9 @@ int ShowOnScreen(const wchar_t *report, UINT codePage, const wchar_t *bytesFile,
     SetConsoleScreenBufferSize(console, COORD{100, 200});
 
     ClearScreen(console);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = console;
-    startup.hStdError = console;
+    std::string before = Mode(console);
     PROCESS_INFORMATION program = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &program))
+    if (!StartOnConsole(line, console, &program))
         return 5;
     char status[32] = "running";
     if (WaitForSingleObject(program.hProcess, 20000) == WAIT_OBJECT_0) {
@@ -183,7 +210,8 @@ int ShowOnScreen(const wchar_t *report, UINT codePage, const wchar_t *bytesFile,
     ClearScreen(console);
     DWORD written = 0;
     WriteFile(console, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    std::string text = std::string("exit=") + status + "\r\nrelayed=" + relayed +
+    std::string text = std::string("exit=") + status + "\r\nmodes=" + before + " " +
+                       Mode(console) + "\r\nrelayed=" + relayed +
                        "\r\nwritten=" + ReadScreen(console);
     CloseHandle(console);
     HANDLE out = CreateFileW(report, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -217,6 +245,8 @@ int wmain(int argc, wchar_t **argv)
         line += std::wstring(L" ") + argv[i];
     std::wstring event = argv[2];
     bool reading = event != L"c-unread";
+    // On the console, pl3.com writes to it, and "ready" is looked for there.
+    HANDLE console = event == L"c-console" ? OpenConsole() : nullptr;
     // Ctrl+Break goes to the program's own group alone: sent to every
     // process of the console, it would reach this helper too.
     tb::RunOptions options;
@@ -227,9 +257,26 @@ int wmain(int argc, wchar_t **argv)
     HANDLE readEnd = nullptr;
     std::string output;
     int retried = 0;
-    if (!Start(line, options, &pl3, &readEnd, &output, reading))
+    std::string modes = Mode(console);
+    if (console != nullptr) {
+        // What the console takes when asked to act on escape sequences.
+        DWORD mode = 0;
+        GetConsoleMode(console, &mode);
+        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+        modes += " " + Mode(console);
+        SetConsoleMode(console, mode);
+        ClearScreen(console);
+        if (!StartOnConsole(line, console, &pl3))
+            return 5;
+        DWORD begin = GetTickCount();
+        while (ReadScreen(console).find("ready") == std::string::npos &&
+               GetTickCount() - begin < 10000 && WaitForSingleObject(pl3.hProcess, 10) == WAIT_TIMEOUT) {
+        }
+        modes += " " + Mode(console);
+    } else if (!Start(line, options, &pl3, &readEnd, &output, reading)) {
         return 5;
-    if (WasRefusedItsStart(pl3, readEnd, &output)) {
+    }
+    if (console == nullptr && WasRefusedItsStart(pl3, readEnd, &output)) {
         CloseHandle(pl3.hThread);
         CloseHandle(pl3.hProcess);
         CloseHandle(readEnd);
@@ -250,6 +297,11 @@ int wmain(int argc, wchar_t **argv)
     } else if (event == L"break" ? !GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, pl3.dwProcessId)
                                  : !GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
         generate = GetLastError();
+    } else if (event == L"c2") {
+        // A second one while the program is given its time to close.
+        Sleep(500);
+        if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0))
+            generate = GetLastError();
     }
 
     // An event that was never sent cannot end pl3.com: do not wait for it.
@@ -261,6 +313,10 @@ int wmain(int argc, wchar_t **argv)
         ended = WaitForSingleObject(pl3.hProcess, 10) == WAIT_OBJECT_0;
     }
     DWORD after = GetTickCount() - begin;
+    if (console != nullptr) {
+        output = ReadScreen(console);
+        modes += " " + Mode(console);
+    }
     tb::ReadWaiting(readEnd, &output);
     char status[32] = "running";
     if (ended) {
@@ -273,7 +329,8 @@ int wmain(int argc, wchar_t **argv)
 
     std::string report = "generate=" + std::to_string(generate) + "\r\nexit=" + status +
                          "\r\nafter=" + std::to_string(after) +
-                         "\r\nretried=" + std::to_string(retried) + "\r\noutput=" + output;
+                         "\r\nretried=" + std::to_string(retried) + "\r\nmodes=" + modes +
+                         "\r\noutput=" + output;
     HANDLE file = CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
     bool saved = file != INVALID_HANDLE_VALUE &&
@@ -283,6 +340,9 @@ int wmain(int argc, wchar_t **argv)
         CloseHandle(file);
     CloseHandle(pl3.hThread);
     CloseHandle(pl3.hProcess);
-    CloseHandle(readEnd);
+    if (readEnd != nullptr)
+        CloseHandle(readEnd);
+    if (console != nullptr)
+        CloseHandle(console);
     return saved ? 0 : 6;
 }

@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <iostream>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "Pl3Folder.h"
 #include "TestSupport.h"
@@ -19,6 +22,7 @@ struct Outcome {
     std::string exit;    // pl3.com's status in hex, or "running"
     DWORD afterMs = 0;   // from the event to pl3.com's end
     std::string output;  // what pl3.com relayed
+    std::vector<std::string> modes;  // the console's output modes the helper saw
     DWORD twinId = 0;
     DWORD childId = 0;   // the process the twin started
 };
@@ -31,10 +35,11 @@ protected:
         ASSERT_TRUE(tb::CopyBinary(L"ctrl-helper.exe", dir.Join(L"ctrl-helper.exe")));
     }
 
-    // pl3.com with a twin that starts a process, reports and then sleeps.
-    std::wstring Pl3() const
+    // pl3.com with a twin that starts a process, makes the window asked for
+    // ("" none), reports and then takes its messages.
+    std::wstring Pl3(const std::wstring &window = L"") const
     {
-        return L"\"" + Launcher() + L"\" pid spawn:sleep:20000 line:ready sleep:20000";
+        return L"\"" + Launcher() + L"\" pid spawn:sleep:20000 " + window + L" line:ready pump:20000";
     }
 
     // Runs ctrl-helper.exe with arguments in a console of its own; false,
@@ -80,10 +85,11 @@ protected:
         size_t exitAt = text.find("\r\nexit=");
         size_t afterAt = text.find("\r\nafter=");
         size_t retriedAt = text.find("\r\nretried=");
+        size_t modesAt = text.find("\r\nmodes=");
         size_t outputAt = text.find("\r\noutput=");
         if (text.compare(0, 9, "generate=") != 0 || exitAt == std::string::npos ||
             afterAt == std::string::npos || retriedAt == std::string::npos ||
-            outputAt == std::string::npos) {
+            modesAt == std::string::npos || outputAt == std::string::npos) {
             ADD_FAILURE() << "unreadable report: " << text;
             return false;
         }
@@ -93,6 +99,8 @@ protected:
         if (text.compare(retriedAt + 10, 1, "1") == 0)
             std::cout << "note: pl3.com was refused its start of the twin, and the helper "
                       << "started it once more" << std::endl;
+        std::istringstream modes(text.substr(modesAt + 8, outputAt - modesAt - 8));
+        outcome->modes.assign(std::istream_iterator<std::string>(modes), {});
         outcome->output = text.substr(outputAt + 9);
         size_t pidAt = outcome->output.find("pid:");
         if (pidAt != std::string::npos)
@@ -128,12 +136,46 @@ protected:
     }
 };
 
-TEST_F(Interrupt, CtrlCEndsTheHiddenTwinWithItsChildAndTheLauncher)
+// The program is asked to close first, and given 5 s; then it is ended with
+// all it started, and the run counts as interrupted even where the program
+// closed by itself. A second Ctrl+C ends it at once.
+TEST_F(Interrupt, CtrlCAsksTheHiddenTwinToCloseThenEndsItWithItsChildAndTheLauncher)
 {
-    Outcome outcome;
-    ASSERT_TRUE(Send(L"c", Pl3(), &outcome));
-    ASSERT_EQ(0u, outcome.generateError);
-    ExpectInterrupted(outcome);
+    struct Case {
+        const wchar_t *event;
+        const wchar_t *window;
+        const char *said;  // what the twin says when asked
+        DWORD atLeastMs;
+        DWORD belowMs;
+    } cases[] = {
+        {L"c", L"", nullptr, 0, 2000},
+        {L"c", L"window:close", "saved\r\n", 0, 2000},
+        {L"c", L"window:ignore", "ignored\r\n", 4500, 9000},
+        {L"c2", L"window:ignore", "ignored\r\n", 0, 2000},
+        // On a console, which pl3.com tells to act on escape sequences for
+        // the run and then puts back as it was.
+        {L"c-console", L"window:close", "saved", 0, 2000},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(tb::Narrow(std::wstring(c.event) + L" " + c.window));
+        Outcome outcome;
+        ASSERT_TRUE(Send(c.event, Pl3(c.window), &outcome));
+        ASSERT_EQ(0u, outcome.generateError);
+        bool onConsole = std::wstring(c.event) == L"c-console";
+        ExpectInterrupted(outcome, !onConsole);
+        EXPECT_GE(outcome.afterMs, c.atLeastMs);
+        EXPECT_LT(outcome.afterMs, c.belowMs);
+        if (c.said != nullptr)
+            EXPECT_NE(std::string::npos, outcome.output.find(c.said)) << outcome.output.substr(0, 300);
+        if (onConsole) {
+            ASSERT_EQ(4u, outcome.modes.size());
+            // Before, what the console takes, while pl3.com runs, after.
+            EXPECT_EQ(outcome.modes[1], outcome.modes[2]);
+            EXPECT_EQ(outcome.modes[0], outcome.modes[3]);
+            if (outcome.modes[0] == outcome.modes[1])
+                std::cout << "note: this console acts on no escape sequences" << std::endl;
+        }
+    }
 }
 
 // A caller that waits for pl3.com's end before it reads leaves pl3.com
@@ -219,12 +261,16 @@ TEST_F(Pl3OnAConsole, ShowsCharactersCutByAChunkEndAsOneWriteShowsThem)
                               L" \"" + bytes + L"\" \"" + Launcher() + L"\" file:" + bytes,
                               report));
         std::string text = tb::ReadFileBytes(report);
+        size_t modesAt = text.find("\r\nmodes=");
         size_t relayedAt = text.find("\r\nrelayed=");
         size_t writtenAt = text.find("\r\nwritten=");
-        ASSERT_TRUE(text.compare(0, 5, "exit=") == 0 && relayedAt != std::string::npos &&
-                    writtenAt != std::string::npos)
+        ASSERT_TRUE(text.compare(0, 5, "exit=") == 0 && modesAt != std::string::npos &&
+                    relayedAt != std::string::npos && writtenAt != std::string::npos)
             << "unreadable report: " << text.substr(0, 200);
-        EXPECT_EQ("0x00000000", text.substr(5, relayedAt - 5));
+        EXPECT_EQ("0x00000000", text.substr(5, modesAt - 5));
+        // The console's mode after pl3.com's end is the one before its start.
+        std::string modes = text.substr(modesAt + 8, relayedAt - modesAt - 8);
+        EXPECT_EQ(modes.substr(0, modes.find(' ')), modes.substr(modes.find(' ') + 1));
         std::string relayed = text.substr(relayedAt + 10, writtenAt - relayedAt - 10);
         std::string written = text.substr(writtenAt + 10);
         // One write shows the text itself, or the comparison would prove

@@ -260,16 +260,26 @@ TEST_F(Pl3, WhatTheTwinLeavesRunningGoesOnButHoldsNeitherTheLauncherNorItsCaller
 {
     // The grandchild writes long after the twin's end and lives on after that.
     // A second one starts a process out of the job once the twin has ended,
-    // as it could before.
+    // as it could before. Neither holds a file that the caller handed
+    // pl3.com as an inheritable handle and then closed.
+    std::wstring heldFile = dir.Join(L"held.txt");
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE held = CreateFileW(heldFile.c_str(), GENERIC_WRITE, 0, &inheritable, CREATE_ALWAYS, 0,
+                              nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
     Live pl3(L"\"" + Launcher() +
                  L"\" spawn:sleep:8000,line:late,sleep:4000 spawn:sleep:2500,breakaway:sleep:8000"
                  L" line:early exit:5",
              nullptr);
+    CloseHandle(held);
     ASSERT_TRUE(pl3.started());
     DWORD begin = GetTickCount();
     ASSERT_TRUE(pl3.ReadToEnd(15000)) << "no end of output: " << pl3.seen;
     DWORD endOfOutput = GetTickCount() - begin;
     EXPECT_TRUE(pl3.Ended(1000));
+    held = CreateFileW(heldFile.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, held) << "what pl3.com started holds its caller's file";
+    CloseHandle(held);
     EXPECT_EQ(5u, pl3.ExitCode());
     // Seen at pl3.com's end, not at the grandchild's write or end.
     EXPECT_LT(endOfOutput, 3000u) << "end of output came after " << endOfOutput << " ms";

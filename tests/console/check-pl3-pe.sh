@@ -50,7 +50,8 @@ expect "$dlls" "kernel32.dll msvcrt.dll " 'imported libraries'
 # What Windows 2000's kernel lacks is looked up when needed, never imported:
 # one missing import and the system refuses to load the program at all.
 for name in GetFinalPathNameByHandleW Wow64DisableWow64FsRedirection \
-            Wow64RevertWow64FsRedirection; do
+            Wow64RevertWow64FsRedirection InitializeProcThreadAttributeList \
+            UpdateProcThreadAttribute DeleteProcThreadAttributeList; do
     if fact import | grep -qw "$name"; then
         echo "imports $name, which Windows 2000 lacks: look it up instead"
         failed=1
