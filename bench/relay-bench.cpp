@@ -122,7 +122,7 @@ int wmain(int argc, wchar_t** argv)
     g_frequency = f.QuadPart;
 
     int status = 1;
-    const int throughputRounds = quick ? 2 : 5;
+    const int throughputRounds = quick ? 4 : 20;
     const int latencyRounds = quick ? 2 : 9;
     const int idleRuns = quick ? 1 : 5;
     const int exitRounds = quick ? 5 : 61;
