@@ -204,26 +204,18 @@ protected:
         return lines.empty() ? std::string() : lines.back();
     }
     std::vector<std::string> ShellLog() { return tb::ReadLines(shellLog); }
-    // The documents sent to the configuration manager, each checked whole and
-    // shown as "query" or "set <value>" of policy 4097; any other line as it is.
-    std::vector<std::string> Documents()
+    // The log lines of the documents given as "query" or "set <value>" of
+    // policy 4097, whole as the configuration manager must get them.
+    static std::vector<std::string> Documents(const std::vector<std::string> &documents)
     {
-        const std::string head = "flags=1 output=null document=<wap-provisioningdoc>"
-                                 "<characteristic type=\"SecurityPolicy\">";
-        const std::string set = "<parm name=\"4097\" value=\"";
-        std::vector<std::string> documents;
-        for (const std::string &line : ShellLog()) {
-            std::string parm = line.substr(0, head.size()) == head ? line.substr(head.size()) : "";
-            std::string value = parm.substr(0, set.size()) == set ? parm.substr(set.size()) : "";
-            value = value.substr(0, value.find('"'));
-            if (parm == "<parm-query name=\"4097\"/></characteristic></wap-provisioningdoc>")
-                documents.push_back("query");
-            else if (!value.empty() && parm == set + value + "\"/></characteristic></wap-provisioningdoc>")
-                documents.push_back("set " + value);
-            else
-                documents.push_back(line);
-        }
-        return documents;
+        std::vector<std::string> lines;
+        for (const std::string &d : documents)
+            lines.push_back("flags=1 output=null document=<wap-provisioningdoc><characteristic "
+                            "type=\"SecurityPolicy\">" +
+                            (d == "query" ? "<parm-query name=\"4097\"/>"
+                                          : "<parm name=\"4097\" value=\"" + d.substr(4) + "\"/>") +
+                            "</characteristic></wap-provisioningdoc>");
+        return lines;
     }
 };
 
@@ -238,7 +230,7 @@ TEST_F(DorvaleTest, InstallInitWithoutClientProvisionsAtOnceAndContinues)
     EXPECT_EQ(0, result);
     EXPECT_LT(elapsed, 500u) << "no client to wait for";
     ExpectBoxes({});
-    EXPECT_EQ((std::vector<std::string>{"query", "set 1"}), Documents());
+    EXPECT_EQ(Documents({"query", "set 1"}), ShellLog());
     EXPECT_FALSE(Exists(shortcut));
     EXPECT_EQ(nullptr, GetModuleHandleW(L"AYGSHELL.DLL")) << "shell library left loaded";
     EXPECT_TRUE(ClientLog().empty()) << "nothing started";
@@ -395,7 +387,7 @@ TEST_F(DorvaleTest, RemoteApiGrantLastsWhileTheClientIsInstalledAndHeedsTheAdmin
         }
         ExpectBoxes(std::strchr(c.steps, 'x') ? Boxes{{L"Install Exit Error 1", L"Failed to execute Client"}}
                                               : Boxes{});
-        EXPECT_EQ(c.documents, Documents());
+        EXPECT_EQ(Documents(c.documents), ShellLog());
         EXPECT_EQ(c.left, tb::ReadFileBytes(policyFile));
         DWORD recorded = 0;
         EXPECT_EQ(c.recorded != 0, tb::ReadRegDword(HKEY_LOCAL_MACHINE, kSetupKey, L"RemoteApiPolicy",
@@ -957,7 +949,7 @@ TEST_F(InstallerTest, InstallsAndRemovesThroughTheEntryPoints)
     EXPECT_TRUE(Contains(install.output, "Install_Init returned 0")) << install.output;
     EXPECT_TRUE(Contains(install.output, "Install_Exit returned 0")) << install.output;
     EXPECT_EQ(std::vector<std::string>{"start:/SETVERSION"}, ClientLog());
-    EXPECT_EQ((std::vector<std::string>{"query", "set 1", "query"}), Documents());
+    EXPECT_EQ(Documents({"query", "set 1", "query"}), ShellLog());
     EXPECT_FALSE(Exists(shortcut));
     EXPECT_TRUE(Exists(target + L"\\readme.txt"));
 
