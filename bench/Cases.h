@@ -14,9 +14,9 @@
 
 namespace bench {
 
-// Many small floods rather than a few large ones: with 20 rounds the
-// per-round ratios tell launchers 5 % apart, in the time 5 rounds of 64 MiB
-// took.
+// Many small floods rather than a few large ones: 20 rounds give four
+// times the per-round ratios that 5 rounds of 64 MiB gave, in about the
+// same time.
 const unsigned long long kFloodBytes = 16ull << 20;
 const DWORD kFloodWrite = 1u << 20;
 const int kTicks = 40;

@@ -57,11 +57,14 @@ static BOOL CALLBACK AskWindowToClose(HWND window, LPARAM asked)
 // else. Under the lock.
 static BOOL AskProgramToClose(void)
 {
-    HMODULE user = LoadLibraryW(L"user32.dll");
+    HMODULE user;
     EnumWindowsFunction enumWindows;
     DWORD asked = 0;
 
-    if (g_process == NULL || user == NULL)
+    if (g_process == NULL)
+        return FALSE;
+    user = LoadLibraryW(L"user32.dll");
+    if (user == NULL)
         return FALSE;
     enumWindows = (EnumWindowsFunction)(void (*)(void))GetProcAddress(user, "EnumWindows");
     g_windowProcessId = (GetWindowThreadProcessIdFunction)(void (*)(void))GetProcAddress(
