@@ -41,6 +41,10 @@ echo "shortcut" >"$startup/Pelorin.lnk"
 
 export PELORIN_CLIENT_LOG='C:\PelorinDemo\client.log'
 export PELORIN_AYGSHELL_LOG='C:\PelorinDemo\provisioning.log'
+# The device's Remote API policy, kept by the configuration manager: 2, the
+# restricted mode devices ship with.
+export PELORIN_AYGSHELL_POLICY='C:\PelorinDemo\policy.txt'
+printf 2 >"$root/policy.txt"
 
 show_state() {
     echo "--- $1"
@@ -56,6 +60,8 @@ show_state() {
     else
         echo "    per-user key HKCU\\Software\\Pelorin: absent"
     fi
+    recorded=$(win reg query 'HKLM\Software\Pelorin\Setup' /v RemoteApiPolicy | awk '/RemoteApiPolicy/ { print $3 }' || true)
+    echo "    Remote API policy 4097: $(cat "$root/policy.txt"); the value the grant replaced, recorded: ${recorded:-none}"
 }
 
 # Runs the installer stand-in: install or remove.
@@ -81,7 +87,10 @@ echo "shortcut" >"$startup/Pelorin.lnk"
 win reg add 'HKCU\Software\Pelorin' /v AutoRestart /t REG_DWORD /d 0 /f >/dev/null
 echo
 echo "--- installer remove (Uninstall_Init, the files, Uninstall_Exit)"
+: >"$root/provisioning.log"
 run_installer remove
+echo "--- provisioning documents processed: the policy asked for, then put back"
+sed 's/^/    /' "$root/provisioning.log"
 show_state "after removal: what stayed"
 echo "    (gone: the client's files and the other deletable files, the empty"
 echo "     Media folder, Temp with its files; kept: the read-only file and"
