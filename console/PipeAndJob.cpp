@@ -117,6 +117,7 @@ BOOL LimitInheritance(STARTUPINFOEXW *startup, HANDLE *handles, DWORD count)
     SIZE_T size = 0;
 
     startup->lpAttributeList = NULL;
+    // The list is released by the third; without it there is none to make.
     if (initialize == NULL || update == NULL ||
         KernelFunction("DeleteProcThreadAttributeList") == NULL)
         return FALSE;

@@ -211,6 +211,8 @@ codeINSTALL_EXIT Install_Exit(HWND parent, LPCWSTR installDir,
 {
     WCHAR program[CLIENT_PROGRAM_PATH_CHARS];
     BOOL ended = FALSE;
+    LPCWSTR failure = NULL;
+    LPCWSTR caption = NULL;
 
     (void)parent;
     (void)installDir;
@@ -224,16 +226,19 @@ codeINSTALL_EXIT Install_Exit(HWND parent, LPCWSTR installDir,
     // may have put the old policy back.
     GrantRemoteApiAccess();
     if (!ReadClientProgram(program) || !RunClientSetVersion(program, &ended)) {
-        ShowSetupMessage(L"Failed to execute Client", L"Install Exit Error 1");
-        RestoreRemoteApiAccess();
-        return codeINSTALL_EXIT_UNINSTALL;
+        failure = L"Failed to execute Client";
+        caption = L"Install Exit Error 1";
+    } else if (!ended) {
+        failure = L"Client failed to run";
+        caption = L"Install Exit Error 2";
     }
-    if (!ended) {
-        ShowSetupMessage(L"Client failed to run", L"Install Exit Error 2");
-        RestoreRemoteApiAccess();
-        return codeINSTALL_EXIT_UNINSTALL;
-    }
-    return codeINSTALL_EXIT_DONE;
+    if (failure == NULL)
+        return codeINSTALL_EXIT_DONE;
+
+    // The installation is undone: the grant goes with it, as at a removal.
+    ShowSetupMessage(failure, caption);
+    RestoreRemoteApiAccess();
+    return codeINSTALL_EXIT_UNINSTALL;
 }
 
 codeUNINSTALL_INIT Uninstall_Init(HWND parent, LPCWSTR installDir)
